@@ -1,0 +1,66 @@
+// TraceEntry, the library's one 16-byte record format, and TraceBuffer, a
+// fixed ring of such records with an id and a name.
+//
+// A buffer allocates its whole ring when it is built and never grows, never
+// blocks and never fails to hand out a record: once every slot has been used
+// the oldest record is overwritten. The buffer owns its name and its ring;
+// whoever creates a buffer owns it (the trace API keeps them in a list).
+#ifndef TRACELIB_INCLUDE_TRACEBUFFER_H
+#define TRACELIB_INCLUDE_TRACEBUFFER_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+// Bits of TraceEntry::flags. Setters only ever OR them in.
+const uint16_t TRACE_ENTRY_BEGIN = 0x0001;           // first record of a trace
+const uint16_t TRACE_ENTRY_END = 0x0002;             // last record of a trace
+const uint16_t TRACE_ENTRY_PAYLOAD_MISSING = 0x0004; // a payload word was absent
+const uint16_t TRACE_ENTRY_PORT = 0x0008;            // word3 is a plain port
+const uint16_t TRACE_ENTRY_PORT_PAIR = 0x0010;       // word3 is a port pair
+const uint16_t TRACE_ENTRY_RX = 0x0020;              // record of a received frame
+const uint16_t TRACE_ENTRY_TX = 0x0040;              // record of a transmitted frame
+
+class TraceEntry {
+public:
+    TraceEntry() : id(0), flags(0), word1(0), word2(0), word3(0) {}
+
+    uint16_t id;      // id of the step that captured the record; 0 if never filled
+    uint16_t flags;   // TRACE_ENTRY_* bits
+    uint32_t word1;   // data words, meaning decided by the capturing step
+    uint32_t word2;
+    uint32_t word3;
+};
+
+class TraceBuffer {
+public:
+    // numEntries must be a non-zero power of two. A null name gives
+    // "Trace Buffer <id>".
+    TraceBuffer(int id, char* name, int numEntries);
+    ~TraceBuffer();
+
+    TraceBuffer(const TraceBuffer&) = delete;
+    TraceBuffer& operator=(const TraceBuffer&) = delete;
+
+    // The slot at nextIndex, cleared; advances the ring. Never null.
+    TraceEntry* getFreeEntry();
+    // The record handed out last, or null if none has been.
+    TraceEntry* getCurrentEntry();
+    // Oldest-to-newest walk; the cursor belongs to the caller.
+    TraceEntry* getFirstEntry(int& cursor);
+    TraceEntry* getNextEntry(int& cursor);
+
+    void dump(FILE* stream);
+
+    // The size that dumps and saved files report: the records plus the
+    // buffer's own bookkeeping.
+    int sizeBytes();
+
+    int bufferId;
+    char* bufferName;
+    int numEntries;
+    int nextIndex;
+    bool wrapped;
+    TraceEntry* entries;
+};
+
+#endif

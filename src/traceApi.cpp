@@ -1,0 +1,661 @@
+// The trace API: the identifier and ELS steps, buffers and manual traces,
+// frame filters and frame tracing, device events, system-log mirroring, and
+// the saved trace file and debug dump.
+#include "traceApi.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/time.h>
+#include <syslog.h>
+
+#include "stepText.h"
+#include "traceAssert.h"
+
+namespace {
+const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // 134: trace lines, switch messages
+const int kFileErrorPriority = LOG_NOTICE;          // 5: saveTrace/debugDump file errors
+const int kSyslogLineSize = 255;                    // at most 254 characters a line
+const int kStepTextSize = 100;
+const int kPortTextSize = 64;
+const uint16_t kPortPairMarker = 0xFFFF;
+const uint32_t kOffsetFromFc = 1;
+const uint32_t kOffsetFromEthernet = 2;
+
+bool isPowerOfTwo(int n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
+}
+
+// ===========================================================================
+// Identifier step
+
+TraceIdentifier::TraceIdentifier() {}
+
+void TraceIdentifier::traceTime(TraceEntry* entry)
+{
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    entry->word1 = static_cast<uint32_t>(now.tv_sec);
+    entry->word2 = static_cast<uint32_t>(now.tv_usec);
+}
+
+void TraceIdentifier::tracePort(TraceEntry* entry, port_id_t& port)
+{
+    if (port.h0 == kPortPairMarker) {
+        entry->flags |= TRACE_ENTRY_PORT_PAIR;
+        entry->word3 = (static_cast<uint32_t>(port.h1) << 16) | port.h2;
+    } else {
+        entry->flags |= TRACE_ENTRY_PORT;
+        entry->word3 = port.h0;
+    }
+}
+
+void TraceIdentifier::tracePort(TraceEntry* entry, int port)
+{
+    entry->word3 = static_cast<uint32_t>(port);
+    entry->flags |= TRACE_ENTRY_PORT;
+}
+
+void TraceIdentifier::capture(TraceEntry* entry)
+{
+    TRACE_ASSERT(entry);
+    traceTime(entry);
+}
+
+void TraceIdentifier::capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port)
+{
+    TRACE_ASSERT(frame);
+    TRACE_ASSERT(entry);
+    traceTime(entry);
+    port_id_t portId = frame->GetOrigPortID();
+    if (port != nullptr)
+        portId = *port;
+    tracePort(entry, portId);
+}
+
+void TraceIdentifier::capture(TraceEntry* entry, fcFrame* frame, port_id_t* port)
+{
+    TRACE_ASSERT(frame);
+    TRACE_ASSERT(entry);
+    traceTime(entry);
+    port_id_t portId = frame->GetOrigPortID();
+    if (port != nullptr)
+        portId = *port;
+    tracePort(entry, portId);
+}
+
+void TraceIdentifier::capture(TraceEntry* entry, WorldWideName&, uint32_t, int port)
+{
+    TRACE_ASSERT(entry);
+    traceTime(entry);
+    tracePort(entry, port);
+}
+
+void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
+{
+    Timeval time(static_cast<int32_t>(entry->word1), static_cast<int32_t>(entry->word2));
+    TimevalString timeText(time);
+    appendText(buf, timeText.text_m, size);
+
+    char portText[kPortTextSize];
+    if (entry->flags & TRACE_ENTRY_PORT)
+        snprintf(portText, sizeof portText, " port %d", static_cast<int32_t>(entry->word3));
+    else if (entry->flags & TRACE_ENTRY_PORT_PAIR)
+        snprintf(portText, sizeof portText, " port %d.%d",
+                 static_cast<int>(entry->word3 >> 16), static_cast<int>(entry->word3 & 0xFFFF));
+    else
+        return;
+    appendText(buf, portText, size);
+}
+
+// ===========================================================================
+// ELS step
+
+namespace {
+struct ElsCommand {
+    uint8_t code;
+    const char* name;
+};
+
+const ElsCommand kElsCommands[] = {
+    {0x01, "LS_RJT"},   {0x02, "LS_ACC"},     {0x03, "PLOGI"},    {0x04, "FLOGI"},
+    {0x05, "LOGO"},     {0x06, "ABTX"},       {0x07, "RCS"},      {0x08, "RES"},
+    {0x09, "RSS"},      {0x0A, "RSI"},        {0x0B, "ESTS"},     {0x0C, "ESTC"},
+    {0x0D, "ADVC"},     {0x0E, "RTV"},        {0x0F, "RLS"},      {0x10, "ECHO_ELS"},
+    {0x11, "TEST_ELS"}, {0x12, "RRQ"},        {0x13, "REC"},      {0x20, "PRLI"},
+    {0x21, "PRLO"},     {0x24, "TPRLO"},      {0x30, "GAID"},     {0x31, "FACT"},
+    {0x32, "FDACT"},    {0x50, "PDISC"},      {0x51, "FDISC"},    {0x52, "ADISC"},
+    {0x54, "FARP_REQ"}, {0x55, "FARP_REPLY"}, {0x56, "RPS"},      {0x57, "RPL"},
+    {0x58, "RPBC"},     {0x60, "FAN"},        {0x61, "RSCN"},     {0x62, "SCR"},
+    {0x70, "LINIT"},    {0x71, "LPC"},        {0x72, "LSTS"},     {0x78, "RNID"},
+    {0x79, "RLIR"},     {0x7A, "LIRR"},       {0x7B, "SCL"},      {0x7F, "EVFP"},
+    {0x90, "AUTH_ELS"}, {0xFF, "RTIN"},
+};
+
+const char* elsCommandName(uint32_t code)
+{
+    for (const ElsCommand& command : kElsCommands)
+        if (command.code == code)
+            return command.name;
+    return "CMD";
+}
+}
+
+void TraceEls::format(TraceEntry* entry, char* text, int size)
+{
+    snprintf(text, textCapacity(size), "ELS %s (%8.8x %8.8x %8.8x)",
+             elsCommandName(entry->word1 >> 24), entry->word1, entry->word2, entry->word3);
+}
+
+// ===========================================================================
+// Construction, buffers and manual traces
+
+TraceApi::TraceApi()
+    : fcHeader_m(nullptr), ethDmacSmac_m(nullptr), ethData_m(nullptr), els_m(nullptr),
+      identifier_m(nullptr), frameFilters_m(nullptr), currentBuffer_m(nullptr),
+      syslogMsg_m(nullptr)
+{
+    // The order fixes the step ids: 1 to 5 in a process with no earlier steps.
+    fcHeader_m = new TraceFcHeader();
+    ethDmacSmac_m = new TraceEthDmacSmac();
+    ethData_m = new TraceEthData();
+    els_m = new TraceEls();
+    identifier_m = new TraceIdentifier();
+    frameFilters_m = new List<Element<TraceFrameFilter>>();
+}
+
+TraceApi::~TraceApi()
+{
+    closelog();
+    delete identifier_m;
+    delete fcHeader_m;
+    delete ethDmacSmac_m;
+    delete ethData_m;
+    delete els_m;
+    delete frameFilters_m;
+    // A partly built line is discarded, not logged.
+    delete[] syslogMsg_m;
+    // traceBuffers_m, a member, then destroys every buffer.
+}
+
+bool TraceApi::initTraceBuffer(int id, char* name, int numEntries, bool makeCurrent)
+{
+    if (!isPowerOfTwo(numEntries))
+        return false;
+    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
+        if (e->item()->bufferId == id) {
+            traceBuffers_m.remove(e);
+            if (e->item() == currentBuffer_m)
+                currentBuffer_m = nullptr;
+            delete e;
+            break;
+        }
+    }
+    TraceBuffer* buffer = new TraceBuffer(id, name, numEntries);
+    traceBuffers_m.add(new Element<TraceBuffer>(buffer));
+    if (currentBuffer_m == nullptr || makeCurrent)
+        currentBuffer_m = buffer;
+    return true;
+}
+
+TraceBuffer* TraceApi::findBuffer(int id)
+{
+    if (currentBuffer_m != nullptr && (id == 0 || id == currentBuffer_m->bufferId))
+        return currentBuffer_m;
+    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
+        if (e->item()->bufferId == id)
+            return e->item();
+    return nullptr;
+}
+
+void TraceApi::beginTrace()
+{
+    if (currentBuffer_m == nullptr)
+        return;
+    TraceEntry* entry = currentBuffer_m->getFreeEntry();
+    TRACE_ASSERT(entry);
+    entry->flags |= TRACE_ENTRY_BEGIN;
+    identifier_m->capture(entry);
+    entry->id = identifier_m->stepId_m;
+    if (syslogMsg_m != nullptr)
+        addTraceMsgToSyslog(entry, identifier_m);
+}
+
+void TraceApi::addToTrace(TraceStep* step, uint32_t word1, uint32_t word2, uint32_t word3)
+{
+    TRACE_ASSERT(step);
+    if (currentBuffer_m == nullptr)
+        return;
+    TraceEntry* entry = currentBuffer_m->getFreeEntry();
+    TRACE_ASSERT(entry);
+    entry->id = step->stepId_m;
+    entry->word1 = word1;
+    entry->word2 = word2;
+    entry->word3 = word3;
+    if (syslogMsg_m != nullptr)
+        addTraceMsgToSyslog(entry, step);
+}
+
+void TraceApi::endTrace()
+{
+    if (currentBuffer_m == nullptr)
+        return;
+    TraceEntry* entry = currentBuffer_m->getCurrentEntry();
+    if (entry == nullptr)
+        return;
+    entry->flags |= TRACE_ENTRY_END;
+    if (syslogMsg_m != nullptr)
+        emitSyslogLine();
+}
+
+// ===========================================================================
+// Filters and frame tracing
+
+void TraceApi::addFrameFilter(TraceFrameFilter* filter)
+{
+    frameFilters_m->add_head(new Element<TraceFrameFilter>(filter));
+}
+
+TraceFrameFilter* TraceApi::newPreset(uint32_t offsetFrom)
+{
+    TraceFrameFilter* filter = new TraceFrameFilter();
+    filter->rule.offset_from = offsetFrom;
+    return filter;
+}
+
+void TraceApi::captureFcFrame()
+{
+    TraceFrameFilter* filter = newPreset(kOffsetFromFc);
+    filter->addStep(fcHeader_m);
+    addFrameFilter(filter);
+}
+
+void TraceApi::captureEthFrame()
+{
+    TraceFrameFilter* filter = newPreset(kOffsetFromEthernet);
+    filter->addStep(ethDmacSmac_m);
+    filter->addStep(ethData_m);
+    addFrameFilter(filter);
+}
+
+void TraceApi::captureELS()
+{
+    TraceFrameFilter* filter = newPreset(kOffsetFromFc);
+    // The top four bits of R_CTL, routing 0010: Extended Link Services.
+    filter->rule.field_1.mask = 0xF0000000;
+    filter->rule.field_1.offset = 25;
+    filter->rule.field_1.value = 0x20000000;
+    filter->addStep(fcHeader_m);
+    filter->addStep(els_m);
+    addFrameFilter(filter);
+}
+
+TraceFrameFilter* TraceApi::matchingFilter(fcRawFrameStruct* raw)
+{
+    for (Element<TraceFrameFilter>* e = frameFilters_m->get_first(); e != nullptr;
+         e = e->get_next()) {
+        TraceFrameFilter* filter = e->item();
+        if (FrameUtil::FrameMatchesEntry(raw, &filter->rule) != 0)
+            return filter;
+    }
+    return nullptr;
+}
+
+// The first matching filter decides; a missing buffer or an empty step list
+// means the frame is not traced at all.
+template <class Frame>
+void TraceApi::traceFrame(bool received, Frame* frame, port_id_t* port)
+{
+    if (frame == nullptr)
+        return;
+    TraceFrameFilter* filter = matchingFilter(frame->raw_m);
+    if (filter == nullptr)
+        return;
+    TraceBuffer* buffer = findBuffer(filter->bufferId);
+    if (buffer == nullptr || filter->stepList.size() == 0)
+        return;
+    frameTrace(received, buffer, filter->stepList, frame, port);
+}
+
+void TraceApi::traceTx(EthernetFrame* frame, port_id_t* port)
+{
+    traceFrame(false, frame, port);
+}
+
+void TraceApi::traceTx(fcFrame* frame, port_id_t* port)
+{
+    traceFrame(false, frame, port);
+}
+
+void TraceApi::traceRx(EthernetFrame* frame)
+{
+    traceFrame(true, frame, static_cast<port_id_t*>(nullptr));
+}
+
+void TraceApi::traceRx(fcFrame* frame)
+{
+    traceFrame(true, frame, static_cast<port_id_t*>(nullptr));
+}
+
+template <class Frame>
+void TraceApi::recordFrame(bool received, TraceBuffer* buffer, TraceStepList& steps,
+                           Frame* frame, port_id_t* port)
+{
+    TraceEntry* entry = buffer->getFreeEntry();
+    TRACE_ASSERT(entry);
+    entry->flags |= TRACE_ENTRY_BEGIN;
+    identifier_m->capture(entry, frame, port);
+    entry->id = identifier_m->stepId_m;
+    if (syslogMsg_m != nullptr)
+        addTraceMsgToSyslog(entry, identifier_m);
+
+    const uint16_t direction = received ? TRACE_ENTRY_RX : TRACE_ENTRY_TX;
+    for (Element<TraceStep>* e = steps.get_first(); e != nullptr; e = e->get_next()) {
+        TraceStep* step = e->item();
+        entry = buffer->getFreeEntry();
+        TRACE_ASSERT(entry);
+        entry->flags |= direction;
+        step->capture(entry, frame, port);
+        entry->id = step->stepId_m;
+        if (syslogMsg_m != nullptr)
+            addTraceMsgToSyslog(entry, step);
+    }
+    entry->flags |= TRACE_ENTRY_END;
+    if (syslogMsg_m != nullptr)
+        emitSyslogLine();
+}
+
+void TraceApi::frameTrace(bool received, TraceBuffer* buffer, TraceStepList& steps,
+                          EthernetFrame* frame, port_id_t* port)
+{
+    recordFrame(received, buffer, steps, frame, port);
+}
+
+void TraceApi::frameTrace(bool received, TraceBuffer* buffer, TraceStepList& steps,
+                          fcFrame* frame, port_id_t* port)
+{
+    recordFrame(received, buffer, steps, frame, port);
+}
+
+// ===========================================================================
+// Device events
+
+void TraceApi::traceDeviceEvent(uint32_t address, WorldWideName& name, int port, int bufferId,
+                                uint16_t stepId)
+{
+    TraceBuffer* buffer = findBuffer(bufferId);
+    if (buffer == nullptr)
+        return;
+    TraceStep* step = TraceStep::getStep(stepId);
+    if (step == nullptr)
+        return;
+
+    TraceEntry* entry = buffer->getFreeEntry();
+    TRACE_ASSERT(entry);
+    entry->flags |= TRACE_ENTRY_BEGIN;
+    identifier_m->capture(entry, name, address, port);
+    entry->id = identifier_m->stepId_m;
+    if (syslogMsg_m != nullptr)
+        addTraceMsgToSyslog(entry, identifier_m);
+
+    entry = buffer->getFreeEntry();
+    TRACE_ASSERT(entry);
+    step->capture(entry, name, address, port);
+    entry->flags |= TRACE_ENTRY_END;
+    entry->id = step->stepId_m;
+    if (syslogMsg_m != nullptr) {
+        addTraceMsgToSyslog(entry, step);
+        emitSyslogLine();
+    }
+}
+
+// ===========================================================================
+// System-log mirroring
+
+void TraceApi::syslogEnable(bool on)
+{
+    if (on) {
+        if (syslogMsg_m == nullptr) {
+            syslogMsg_m = new char[kSyslogLineSize];
+            syslogMsg_m[0] = '\0';
+        }
+    } else if (syslogMsg_m != nullptr) {
+        delete[] syslogMsg_m;
+        syslogMsg_m = nullptr;
+    }
+}
+
+void TraceApi::syslogTrace(bool on, char*)
+{
+    if (syslogMsg_m != nullptr && !on) {
+        syslog(kTracePriority, "%s.%d: traceLib to syslog disabled", __FILE__, __LINE__);
+        syslogEnable(false);
+    } else if (syslogMsg_m == nullptr && on) {
+        syslogEnable(true);
+        syslog(kTracePriority, "%s.%d: traceLib to syslog enabled", __FILE__, __LINE__);
+    }
+}
+
+void TraceApi::addTraceMsgToSyslog(TraceEntry* entry, TraceStep* step)
+{
+    TRACE_ASSERT(entry);
+    TRACE_ASSERT(step);
+    TRACE_ASSERT(syslogMsg_m);
+    if (step->prefix_m != nullptr)
+        strlcat(syslogMsg_m, step->prefix_m, kSyslogLineSize);
+    char text[kStepTextSize];
+    memset(text, 0, sizeof text);
+    step->format(entry, text, kStepTextSize);
+    strlcat(syslogMsg_m, text, kSyslogLineSize);
+    if (step->postfix_m != nullptr)
+        strlcat(syslogMsg_m, step->postfix_m, kSyslogLineSize);
+    if (!(entry->flags & TRACE_ENTRY_END))
+        strlcat(syslogMsg_m, " ", kSyslogLineSize);
+}
+
+// "%s" keeps percent signs in traced text from being read as conversions.
+void TraceApi::emitSyslogLine()
+{
+    syslog(kTracePriority, "%s", syslogMsg_m);
+    syslogMsg_m[0] = '\0';
+}
+
+// ===========================================================================
+// Saved trace file and debug dump
+
+namespace {
+const int kTimeTextSize = 64;        // at most 63 characters of a time text
+const int kStackMergeCursors = 64;   // see writeMergedTraces
+
+// One buffer's read position while its traces are merged with the others'.
+struct MergeCursor {
+    TraceBuffer* buffer;   // null once exhausted, or with no opening record
+    TraceEntry* entry;     // the record to write next
+    int index;             // walk index for getFirstEntry/getNextEntry
+    Timeval time;          // time of the trace that opens at `entry`
+};
+
+Timeval openingTime(TraceEntry* entry)
+{
+    Timeval time;
+    time.tv_sec = static_cast<int32_t>(entry->word1);
+    time.tv_usec = static_cast<int32_t>(entry->word2);
+    time.normalize();
+    return time;
+}
+
+bool isEarlier(Timeval& a, Timeval& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
+}
+
+// Puts the cursor on the buffer's oldest opening record, or retires it.
+void positionCursor(MergeCursor& cursor, TraceBuffer* buffer)
+{
+    TraceEntry* entry = buffer->getFirstEntry(cursor.index);
+    while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN))
+        entry = buffer->getNextEntry(cursor.index);
+    if (entry == nullptr)
+        return;
+    cursor.entry = entry;
+    cursor.time = openingTime(entry);
+    cursor.buffer = buffer;
+}
+
+// The cursor whose next trace began first; ties go to the earlier buffer.
+MergeCursor* earliestCursor(MergeCursor* cursors, int count)
+{
+    MergeCursor* earliest = nullptr;
+    for (int i = 0; i < count; i++) {
+        MergeCursor& cursor = cursors[i];
+        if (cursor.buffer == nullptr)
+            continue;
+        if (earliest == nullptr || isEarlier(cursor.time, earliest->time))
+            earliest = &cursor;
+    }
+    return earliest;
+}
+
+// Writes the cursor's trace, from its opening record up to the next opening
+// record, and leaves the cursor on that record (or retires it).
+void writeTrace(FILE* file, MergeCursor& cursor)
+{
+    fprintf(file, "%d: ", cursor.buffer->bufferId);
+    TraceEntry* entry = cursor.entry;
+    do {
+        TraceStep* step = TraceStep::getStep(entry->id);
+        if (step == nullptr) {
+            fprintf(file, "NULL trace step id %d\n", entry->id);
+        } else {
+            step->write(entry, file);
+            if (!(entry->flags & TRACE_ENTRY_END))
+                fputc(' ', file);
+        }
+        entry = cursor.buffer->getNextEntry(cursor.index);
+    } while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN));
+
+    if (entry == nullptr) {
+        cursor.buffer = nullptr;
+        cursor.entry = nullptr;
+        return;
+    }
+    cursor.entry = entry;
+    cursor.time = openingTime(entry);
+}
+
+void copyTimeText(char* text, TraceEntry* record)
+{
+    if (record == nullptr) {
+        strlcpy(text, "never", kTimeTextSize);
+        return;
+    }
+    Timeval time(static_cast<int32_t>(record->word1), static_cast<int32_t>(record->word2));
+    TimevalString timeText(time);
+    strlcpy(text, timeText.text_m, kTimeTextSize);
+}
+}
+
+void TraceApi::writeBufferSummary(FILE* file, TraceBuffer* buffer)
+{
+    TraceEntry* start = nullptr;
+    TraceEntry* end = nullptr;
+    int opened = 0;
+    int index = 0;
+    TraceEntry* entry = buffer->getFirstEntry(index);
+    // Records before the first opening record are the rest of an overwritten
+    // trace and play no part.
+    while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN))
+        entry = buffer->getNextEntry(index);
+    for (; entry != nullptr; entry = buffer->getNextEntry(index)) {
+        if (entry->flags & TRACE_ENTRY_BEGIN)
+            opened++;
+        if (entry->id == identifier_m->stepId_m) {
+            end = entry;
+            if (start == nullptr)
+                start = entry;
+        }
+    }
+
+    char timeText[kTimeTextSize];
+    fprintf(file, "%s ID: %d Bytes: %d Wrapped: %s, ", buffer->bufferName, buffer->bufferId,
+            buffer->sizeBytes(), buffer->wrapped ? "true" : "false");
+    copyTimeText(timeText, start);
+    fprintf(file, "Starts %s ", timeText);
+    copyTimeText(timeText, end);
+    fprintf(file, "Ends %s Number Events %d\n", timeText, opened);
+    fflush(file);
+}
+
+// A k-way merge by the time of each trace's opening record. The cursors live
+// on the stack for up to kStackMergeCursors buffers; a host with more buffers
+// than that gets them from the heap for the duration of the call, so no
+// number of buffers can overflow the caller's stack.
+void TraceApi::writeMergedTraces(FILE* file)
+{
+    const int count = traceBuffers_m.size();
+    MergeCursor stackCursors[kStackMergeCursors];
+    MergeCursor* heapCursors = count > kStackMergeCursors ? new MergeCursor[count] : nullptr;
+    MergeCursor* cursors = heapCursors != nullptr ? heapCursors : stackCursors;
+
+    Element<TraceBuffer>* element = traceBuffers_m.get_first();
+    for (int i = 0; i < count; i++) {
+        TRACE_ASSERT(element);
+        cursors[i].buffer = nullptr;
+        cursors[i].entry = nullptr;
+        cursors[i].index = 0;
+        positionCursor(cursors[i], element->item());
+        element = element->get_next();
+    }
+    while (MergeCursor* cursor = earliestCursor(cursors, count))
+        writeTrace(file, *cursor);
+    delete[] heapCursors;
+}
+
+void TraceApi::closeOutput(FILE* file, char* path)
+{
+    if (fclose(file) != 0)
+        syslog(kFileErrorPriority, "problem closing %s errno %d", path, errno);
+}
+
+void TraceApi::saveTrace(char* path)
+{
+    if (path == nullptr)
+        return;
+    FILE* file = fopen(path, "w");
+    if (file == nullptr) {
+        syslog(kFileErrorPriority, "Can't open %s errno %d", path, errno);
+        return;
+    }
+    fprintf(file, "%d TraceFrameFilters defined:\n", frameFilters_m->size());
+    for (Element<TraceFrameFilter>* e = frameFilters_m->get_first(); e != nullptr;
+         e = e->get_next())
+        e->item()->dump(file);
+    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
+        writeBufferSummary(file, e->item());
+    if (traceBuffers_m.size() != 0)
+        writeMergedTraces(file);
+    closeOutput(file, path);
+}
+
+void TraceApi::debugDump(char* path)
+{
+    if (path == nullptr)
+        return;
+    FILE* file = fopen(path, "w");
+    if (file == nullptr) {
+        syslog(kFileErrorPriority, "Can't open %s errno %d", path, errno);
+        return;
+    }
+    TraceStep::dump(file);
+    fprintf(file, "%d FrameFilters defined:\n", frameFilters_m->size());
+    for (Element<TraceFrameFilter>* e = frameFilters_m->get_first(); e != nullptr;
+         e = e->get_next())
+        e->item()->dump(file);
+    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
+        fprintf(file, "Trace Buffer %d\n", e->item()->bufferId);
+        e->item()->dump(file);
+    }
+    closeOutput(file, path);
+}

@@ -1,0 +1,104 @@
+// The ring buffer of trace records.
+#include "traceBuffer.h"
+
+#include <string.h>
+
+#include "hostUtil.h"
+#include "traceAssert.h"
+
+namespace {
+const int kDefaultNameSize = 32;
+const unsigned int kBufferHeaderBytes = 24;
+}
+
+TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
+    : bufferId(id), bufferName(nullptr), numEntries(entryCount), nextIndex(0),
+      wrapped(false), entries(nullptr)
+{
+    TRACE_ASSERT((numEntries != 0) && !(numEntries & (numEntries - 1)));
+    if (name != nullptr) {
+        size_t size = strlen(name) + 1;
+        bufferName = new char[size];
+        strlcpy(bufferName, name, size);
+    } else {
+        bufferName = new char[kDefaultNameSize];
+        snprintf(bufferName, kDefaultNameSize, "Trace Buffer %d", id);
+    }
+    // new[] checks count * 16 against the address space, so a huge ring
+    // fails with bad_alloc instead of wrapping to a small allocation.
+    entries = new TraceEntry[static_cast<size_t>(static_cast<unsigned int>(numEntries))];
+}
+
+TraceBuffer::~TraceBuffer()
+{
+    delete[] entries;
+    delete[] bufferName;
+}
+
+TraceEntry* TraceBuffer::getFreeEntry()
+{
+    TraceEntry* entry = &entries[nextIndex];
+    *entry = TraceEntry();
+    if (nextIndex >= numEntries - 1)
+        wrapped = true;
+    nextIndex = (nextIndex + 1) % numEntries;
+    return entry;
+}
+
+TraceEntry* TraceBuffer::getCurrentEntry()
+{
+    if (nextIndex > 0)
+        return &entries[nextIndex - 1];
+    if (wrapped)
+        return &entries[numEntries - 1];
+    return nullptr;
+}
+
+TraceEntry* TraceBuffer::getFirstEntry(int& cursor)
+{
+    cursor = wrapped ? nextIndex : 0;
+    return &entries[cursor];
+}
+
+TraceEntry* TraceBuffer::getNextEntry(int& cursor)
+{
+    if (wrapped) {
+        cursor = (cursor + 1) % numEntries;
+        if (cursor == nextIndex)
+            return nullptr;
+        return &entries[cursor];
+    }
+    if (cursor >= nextIndex - 1)
+        return nullptr;
+    cursor = cursor + 1;
+    return &entries[cursor];
+}
+
+int TraceBuffer::sizeBytes()
+{
+    // Unsigned arithmetic: a ring of 2^27 records or more wraps the figure
+    // instead of overflowing a signed int.
+    unsigned int bytes = 16u * static_cast<unsigned int>(numEntries);
+    return static_cast<int>(bytes + kBufferHeaderBytes);
+}
+
+void TraceBuffer::dump(FILE* stream)
+{
+    if (stream == nullptr)
+        return;
+    fprintf(stream,
+            "bufferId %d bufferName %s numEntries %d, size bytes %d nextIndex %d, wrapped %s\n",
+            bufferId, bufferName, numEntries, sizeBytes(), nextIndex, wrapped ? "true" : "false");
+    if (entries == nullptr) {
+        fputs("entries null\n", stream);
+        return;
+    }
+    for (int i = 0; i < numEntries; i++) {
+        TraceEntry& entry = entries[i];
+        fprintf(stream, "%5d: id %5.5d flags 0x%4.4x ", i, entry.id, entry.flags);
+        fprintf(stream, "0x%08x ", entry.word1);
+        fprintf(stream, "0x%08x ", entry.word2);
+        fprintf(stream, "0x%08x ", entry.word3);
+        fputc('\n', stream);
+    }
+}
