@@ -4,6 +4,7 @@
 #include "traceApi.h"
 
 #include <errno.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/time.h>
@@ -11,6 +12,11 @@
 
 #include "stepText.h"
 #include "traceAssert.h"
+
+// Identifier records are read back into a Timeval field by field.
+static_assert(sizeof(Timeval) == 8 && sizeof(Timeval::tv_sec) == 4 &&
+                  sizeof(Timeval::tv_usec) == 4 && offsetof(Timeval, tv_usec) == 4,
+              "Timeval is two 32-bit fields");
 
 namespace {
 const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // 134: trace lines, switch messages

@@ -6,6 +6,15 @@
 #include "hostUtil.h"
 #include "traceAssert.h"
 
+#include <stddef.h>
+
+// The record layout is part of the trace format on every word size.
+static_assert(sizeof(TraceEntry) == 16, "a trace record is 16 bytes");
+static_assert(offsetof(TraceEntry, id) == 0 && offsetof(TraceEntry, flags) == 2 &&
+                  offsetof(TraceEntry, word1) == 4 && offsetof(TraceEntry, word2) == 8 &&
+                  offsetof(TraceEntry, word3) == 12,
+              "trace record field offsets");
+
 namespace {
 const int kDefaultNameSize = 32;
 const unsigned int kBufferHeaderBytes = 24;
