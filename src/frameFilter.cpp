@@ -1,15 +1,12 @@
 // Frame filters: construction, steps and the text dump.
 #include "frameFilter.h"
 
-#include <stddef.h>
 #include <string.h>
 
 #include "traceAssert.h"
 
-// The host matcher reads the rule as twenty 32-bit words at the filter's
-// own address.
+// The host matcher reads the rule as twenty 32-bit words.
 static_assert(sizeof(RegisterFrameEntry) == 80, "a matching rule is 20 words");
-static_assert(offsetof(TraceFrameFilter, rule) == 0, "the rule starts the filter");
 
 TraceFrameFilter::TraceFrameFilter() : bufferId(0)
 {
