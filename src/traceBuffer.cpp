@@ -33,9 +33,15 @@ TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
         bufferName = new char[kDefaultNameSize];
         snprintf(bufferName, kDefaultNameSize, "Trace Buffer %d", id);
     }
-    // new[] checks count * 16 against the address space, so a huge ring
-    // fails with bad_alloc instead of wrapping to a small allocation.
-    entries = new TraceEntry[static_cast<size_t>(static_cast<unsigned int>(numEntries))];
+    // new[] checks count * 16 against the address space, so a ring too big
+    // for it fails with bad_alloc instead of wrapping to a small allocation.
+    // The failure reaches the caller; the name must not leak on the way.
+    try {
+        entries = new TraceEntry[static_cast<size_t>(static_cast<unsigned int>(numEntries))];
+    } catch (...) {
+        delete[] bufferName;
+        throw;
+    }
 }
 
 TraceBuffer::~TraceBuffer()
