@@ -1,0 +1,53 @@
+// fcFrame accessors over a raw record. A record that is not an FC frame
+// (or a null one) reads as all-zero fields and has no payload.
+#include "hostFrame.h"
+#include "rawFrame.h"
+
+namespace {
+
+constexpr unsigned kHeaderWords = kHostsimFcHeaderBytes / 4;
+
+uint32_t headerWord(fcRawFrameStruct* raw, unsigned n)
+{
+    if (hostsimKind(raw) != HOSTSIM_KIND_FC)
+        return 0;
+    return *hostsimFrameWord(raw, n);
+}
+
+}  // namespace
+
+int fcFrame::GetLengthWords(unsigned int* length)
+{
+    if (!length || hostsimKind(raw_m) != HOSTSIM_KIND_FC)
+        return -1;
+    *length = raw_m->record[HOSTSIM_D_PAYLOAD_BYTES] / 4;
+    return 0;
+}
+
+int fcFrame::GetPayload(unsigned int offset, unsigned int count, unsigned int* dest)
+{
+    unsigned int words = 0;
+    if (GetLengthWords(&words) != 0 || offset % 4 != 0)
+        return -1;
+    unsigned int first = offset / 4;
+    if (count > words || first > words - count)
+        return -1;
+    if (count != 0 && !dest)
+        return -1;
+    const uint32_t* payload = hostsimFrameWord(raw_m, kHeaderWords + first);
+    for (unsigned int i = 0; i < count; ++i)
+        dest[i] = payload[i];
+    return 0;
+}
+
+uint32_t fcFrame::Get_R_CTL() { return headerWord(raw_m, 0) >> 24; }
+uint32_t fcFrame::Get_D_ID() { return headerWord(raw_m, 0) & 0xFFFFFF; }
+uint32_t fcFrame::Get_S_ID() { return headerWord(raw_m, 1) & 0xFFFFFF; }
+uint32_t fcFrame::Get_TYPE() { return headerWord(raw_m, 2) >> 24; }
+uint32_t fcFrame::Get_OX_ID() { return headerWord(raw_m, 4) >> 16; }
+uint32_t fcFrame::Get_RX_ID() { return headerWord(raw_m, 4) & 0xFFFF; }
+
+port_id_t fcFrame::GetOrigPortID()
+{
+    return hostsimRecordPort(raw_m);
+}
