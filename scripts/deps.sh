@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev
   libpcap-dev tshark
   g++-multilib
+  qemu-user   # runs the -m32 tests where the kernel cannot run 32-bit programs
   clang libclang-rt-14-dev
   valgrind
 )
