@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  libpcap-dev tshark
+  libpcap-dev zlib1g-dev tshark
   g++-multilib
   qemu-user   # runs the -m32 tests where the kernel cannot run 32-bit programs
   clang libclang-rt-14-dev

@@ -1,0 +1,176 @@
+#include "options.h"
+
+#include <algorithm>
+#include <set>
+
+#include "hostsim.h"
+#include "specText.h"
+
+namespace replay {
+
+namespace {
+
+constexpr uint32_t kMaxPortNumber = 0xFFFE;   // 0xFFFF marks a port pair
+
+// Walks the arguments; options take their value as "--opt VALUE" or "--opt=VALUE".
+class ArgumentCursor {
+public:
+    explicit ArgumentCursor(const std::vector<std::string>& args) : args_(args) {}
+
+    bool next()
+    {
+        if (index_ >= args_.size())
+            return false;
+        const std::string& arg = args_[index_++];
+        size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name_ = arg.substr(0, equals);
+            inlineValue_ = arg.substr(equals + 1);
+            hasInlineValue_ = true;
+        } else {
+            name_ = arg;
+            hasInlineValue_ = false;
+        }
+        return true;
+    }
+
+    const std::string& name() const { return name_; }
+
+    std::string value()
+    {
+        if (hasInlineValue_)
+            return inlineValue_;
+        if (index_ >= args_.size())
+            throw UsageError("option " + name_ + " needs a value");
+        return args_[index_++];
+    }
+
+    void noValue() const
+    {
+        if (hasInlineValue_)
+            throw UsageError("option " + name_ + " takes no value");
+    }
+
+private:
+    const std::vector<std::string>& args_;
+    size_t index_ = 0;
+    std::string name_;
+    std::string inlineValue_;
+    bool hasInlineValue_ = false;
+};
+
+FilterSpec preset(FilterKind kind)
+{
+    FilterSpec spec;
+    spec.kind = kind;
+    return spec;
+}
+
+void checkBuffers(const Options& options)
+{
+    std::set<int> ids;
+    for (const BufferSpec& buffer : options.buffers)
+        if (!ids.insert(buffer.id).second)
+            throw UsageError("buffer id " + std::to_string(buffer.id) + " is defined twice");
+    for (const FilterSpec& filter : options.filters)
+        if (filter.bufferId != 0 && ids.count(filter.bufferId) == 0)
+            throw UsageError("a filter names buffer " + std::to_string(filter.bufferId) +
+                             ", which no --buffer defines");
+}
+
+void applyDefaults(Options& options)
+{
+    if (options.buffers.empty())
+        options.buffers.push_back(BufferSpec{});
+    if (options.filters.empty())
+        for (FilterKind kind : {FilterKind::FcPreset, FilterKind::EthPreset, FilterKind::ElsPreset})
+            options.filters.push_back(preset(kind));
+}
+
+// Handles one option; false when `name` is not an option of the tool.
+bool applyOption(Options& options, ArgumentCursor& cursor)
+{
+    const std::string& name = cursor.name();
+    if (name == "-o" || name == "--output")
+        options.outputPath = cursor.value();
+    else if (name == "--dump")
+        options.dumpPath = cursor.value();
+    else if (name == "--buffer")
+        options.buffers.push_back(parseBufferSpec(cursor.value()));
+    else if (name == "--filter")
+        options.filters.push_back(parseFilterSpec(cursor.value()));
+    else if (name == "--local") {
+        std::string address = cursor.value();
+        if (!options.local.add(address))
+            throw UsageError("'" + address + "' is neither a MAC address nor an FC id");
+    } else if (name == "--fc" || name == "--eth" || name == "--els") {
+        cursor.noValue();
+        FilterKind kind = name == "--fc"    ? FilterKind::FcPreset
+                          : name == "--eth" ? FilterKind::EthPreset
+                                            : FilterKind::ElsPreset;
+        options.filters.push_back(preset(kind));
+    } else if (name == "--syslog") {
+        cursor.noValue();
+        options.syslog = true;
+    } else if (name == "--wall-clock") {
+        cursor.noValue();
+        options.wallClock = true;
+    } else if (name == "-q" || name == "--quiet") {
+        options.quiet = true;
+    } else if (name == "-h" || name == "--help") {
+        options.help = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+InputFile parseInputFile(const std::string& text, unsigned index)
+{
+    InputFile input{text, hostsimPort(static_cast<uint16_t>(index))};
+    size_t at = text.rfind('@');
+    if (at == std::string::npos || at == 0)
+        return input;
+    std::string port = text.substr(at + 1);
+    input.path = text.substr(0, at);
+    size_t dot = port.find('.');
+    if (dot == std::string::npos) {
+        input.port = hostsimPort(static_cast<uint16_t>(parseNumber(port, kMaxPortNumber, "port")));
+    } else {
+        auto first = parseNumber(port.substr(0, dot), 0xFFFF, "port");
+        auto second = parseNumber(port.substr(dot + 1), 0xFFFF, "port");
+        input.port = hostsimPortPair(static_cast<uint16_t>(first), static_cast<uint16_t>(second));
+    }
+    return input;
+}
+
+Options parseOptions(const std::vector<std::string>& args)
+{
+    Options options;
+    std::vector<std::string> files;
+    bool onlyFiles = false;
+    ArgumentCursor cursor(args);
+    while (cursor.next()) {
+        const std::string& name = cursor.name();
+        if (onlyFiles || name.empty() || name[0] != '-' || name == "-") {
+            files.push_back(name);
+        } else if (name == "--") {
+            onlyFiles = true;
+        } else if (!applyOption(options, cursor)) {
+            throw UsageError("unknown option " + name);
+        }
+    }
+    if (options.help)
+        return options;
+    if (files.empty())
+        throw UsageError("no capture file given");
+    for (size_t i = 0; i < files.size(); ++i)
+        options.inputs.push_back(parseInputFile(files[i], static_cast<unsigned>(i)));
+    applyDefaults(options);
+    checkBuffers(options);
+    return options;
+}
+
+}  // namespace replay

@@ -1,0 +1,45 @@
+// The command line of tracereplay, parsed into plain settings.
+#ifndef TOOLS_TRACEREPLAY_OPTIONS_H
+#define TOOLS_TRACEREPLAY_OPTIONS_H
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "hostFrame.h"
+#include "localAddresses.h"
+#include "traceSpecs.h"
+
+namespace replay {
+
+struct InputFile {
+    std::string path;
+    port_id_t port{0, 0, 0};
+};
+
+struct Options {
+    std::vector<InputFile> inputs;
+    std::vector<BufferSpec> buffers;   // at least one after parsing
+    std::vector<FilterSpec> filters;   // in the order given; at least one
+    LocalAddresses local;
+    std::string outputPath;            // empty: standard output
+    std::string dumpPath;              // empty: no debug dump
+    bool syslog = false;
+    bool wallClock = false;
+    bool quiet = false;                // no progress line
+    bool help = false;
+};
+
+// Thrown for anything on the command line that cannot be used.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+Options parseOptions(const std::vector<std::string>& args);
+
+// "file.pcap", "file.pcap@3" or "file.pcap@2.7"; index is the default port.
+InputFile parseInputFile(const std::string& text, unsigned index);
+
+}  // namespace replay
+
+#endif
