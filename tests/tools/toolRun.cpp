@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -82,6 +83,12 @@ std::string readFile(const std::string& path)
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::string withoutSourceLines(const std::string& text)
+{
+    static const std::regex kSourceLine(R"((\.cpp)\.[0-9]+:)");
+    return std::regex_replace(text, kSourceLine, "$1.N:");
 }
 
 void writeFile(const std::string& path, const std::string& content)

@@ -22,6 +22,10 @@ std::string samplePath(const std::string& name);
 std::string goldenPath(const std::string& name);
 
 std::string readFile(const std::string& path);
+// The text with the source line numbers of step descriptions
+// ("[src/traceStep.cpp.101:id ...") masked, so that golden files do not
+// break whenever the library's sources move by a line.
+std::string withoutSourceLines(const std::string& text);
 void writeFile(const std::string& path, const std::string& content);
 
 // A fresh directory, removed with everything in it at the end of the test.
