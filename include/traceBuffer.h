@@ -63,4 +63,16 @@ public:
     TraceEntry* entries;
 };
 
+// Inline: every traced record goes through here. The ring size is a power
+// of two, so advancing with a mask is the modulo without a division.
+inline TraceEntry* TraceBuffer::getFreeEntry()
+{
+    TraceEntry* entry = &entries[nextIndex];
+    *entry = TraceEntry();
+    if (nextIndex >= numEntries - 1)
+        wrapped = true;
+    nextIndex = (nextIndex + 1) & (numEntries - 1);
+    return entry;
+}
+
 #endif

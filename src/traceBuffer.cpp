@@ -50,16 +50,6 @@ TraceBuffer::~TraceBuffer()
     delete[] bufferName;
 }
 
-TraceEntry* TraceBuffer::getFreeEntry()
-{
-    TraceEntry* entry = &entries[nextIndex];
-    *entry = TraceEntry();
-    if (nextIndex >= numEntries - 1)
-        wrapped = true;
-    nextIndex = (nextIndex + 1) % numEntries;
-    return entry;
-}
-
 TraceEntry* TraceBuffer::getCurrentEntry()
 {
     if (nextIndex > 0)

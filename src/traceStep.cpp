@@ -46,11 +46,23 @@ TraceStep::~TraceStep()
     delete[] postfix_m;
 }
 
+namespace {
+// Slot `id` of the registry. Until the first step registers, the registry
+// has no storage at all while the count already stands at 1; slot 0 (and any
+// slot the storage does not reach) reads as null rather than out of range.
+TraceStep* registrySlot(Array<TraceStep*>& registry, uint32_t id)
+{
+    if (id >= registry.size())
+        return nullptr;
+    return registry[static_cast<int>(id)];
+}
+}
+
 TraceStep* TraceStep::getStep(int id)
 {
     if (id < 0 || static_cast<uint32_t>(id) >= traceStepCount_m)
         return nullptr;
-    return traceSteps_m[id];
+    return registrySlot(traceSteps_m, static_cast<uint32_t>(id));
 }
 
 void TraceStep::dump(FILE* stream)
@@ -59,7 +71,7 @@ void TraceStep::dump(FILE* stream)
         return;
     fprintf(stream, "traceStepCount %d\n", static_cast<int>(traceStepCount_m));
     for (uint32_t i = 0; i < traceStepCount_m; i++) {
-        TraceStep* step = traceSteps_m[static_cast<int>(i)];
+        TraceStep* step = registrySlot(traceSteps_m, i);
         if (step != nullptr)
             step->describe(stream);
         else
