@@ -219,7 +219,8 @@ valgrind_one() {
       env ${envs[@]+"${envs[@]}"} valgrind --tool=memcheck --error-exitcode=$valgrind_error_exit \
         --leak-check=full --errors-for-leak-kinds=definite,indirect \
         --show-leak-kinds=definite,indirect --child-silent-after-fork=yes \
-        --num-callers=40 "$program" --gtest_filter="$filter"
+        --num-callers=40 --suppressions="$root/scripts/valgrind.supp" \
+        "$program" --gtest_filter="$filter"
   ) >"$log" 2>&1
   rc=$?
   echo "$rc" >"$log.rc"

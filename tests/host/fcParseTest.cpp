@@ -164,6 +164,13 @@ struct LengthCase {
     HostsimStatus expected;
 };
 
+// Without this GoogleTest prints the case's raw bytes, padding included.
+void PrintTo(const LengthCase& c, std::ostream* out)
+{
+    *out << c.length << " bytes, delimiters " << c.options.delimiters << ", crc "
+         << c.options.crc;
+}
+
 class FcLengthLimits : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(FcLengthLimits, AreReported)

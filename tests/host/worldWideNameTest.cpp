@@ -3,30 +3,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "hostsim.h"
-
-// Counts every operator new in this test program, so that formatting can be
-// shown to stay off the heap (the trace library formats names while it
-// records device events and must not allocate there).
-static unsigned long allocationCount = 0;
-
-// The replacements below pair malloc with free on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t size)
-{
-    ++allocationCount;
-    if (void* p = malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
 
 namespace {
 
@@ -59,16 +40,6 @@ TEST(WwnString, UnknownStyleFormatsAsDefault)
     WorldWideNameString text(WorldWideName(0x10000005, 0x1e123456),
                              static_cast<WorldWideNameString::Style>(7));
     EXPECT_STREQ(text.text_m, "10:00:00:05:1e:12:34:56");
-}
-
-TEST(WwnString, FormattingDoesNotAllocate)
-{
-    unsigned long before = allocationCount;
-    for (unsigned i = 0; i < 100; ++i) {
-        WorldWideNameString text(WorldWideName(i, ~i), WorldWideNameString::STYLE_DEFAULT);
-        ASSERT_EQ(text.text_m[2], ':');
-    }
-    EXPECT_EQ(allocationCount, before);
 }
 
 TEST(WwnString, RingKeepsTheLastSlotsTextsApart)
