@@ -4,7 +4,7 @@
  * (whose operator new and new[] allocate through malloc) and the C library's
  * own internal allocations (stdio, syslog) all land here. Each one counts,
  * then hands the work to the C library's allocator. Written in C so that the
- * definitions need not repeat the C++ exception specifications of
+ * definitions need not repeat the C++ noexcept declarations of
  * <stdlib.h>. */
 #define _GNU_SOURCE
 #include <errno.h>

@@ -38,8 +38,8 @@ public:
     ~WorldWideNameString();
 };
 
-// glibc 2.38 and later declare these in <string.h> (with its own exception
-// specification); declaring them again there would clash in C++.
+// glibc 2.38 and later declare these in <string.h>, as noexcept in C++;
+// declaring them again without it would clash.
 #if !(defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 38)))
 extern "C" size_t strlcpy(char* dst, const char* src, size_t size);
 extern "C" size_t strlcat(char* dst, const char* src, size_t size);

@@ -66,32 +66,32 @@ TEST(Buffers, KeysAndFlags)
 
 TEST(Filters, ElsMatchTestsTheRoutingBitsOfRctl)
 {
-    FilterSpec spec = parseFilterSpec("buffer=2,match=els");
-    EXPECT_EQ(spec.bufferId, 2);
-    EXPECT_EQ(spec.rule.offset_from, 1u);
-    EXPECT_EQ(spec.rule.field_1.offset, 25u);
-    EXPECT_EQ(spec.rule.field_1.mask, 0xF0000000u);
-    EXPECT_EQ(spec.rule.field_1.value, 0x20000000u);
-    ASSERT_EQ(spec.steps.size(), 2u);
-    EXPECT_EQ(spec.steps[0].kind, StepKind::FcHeader);
-    EXPECT_EQ(spec.steps[1].kind, StepKind::Els);
+    FilterRequest request = parseFilterRequest("buffer=2,match=els");
+    EXPECT_EQ(request.bufferId, 2);
+    EXPECT_EQ(request.rule.offset_from, 1u);
+    EXPECT_EQ(request.rule.field_1.offset, 25u);
+    EXPECT_EQ(request.rule.field_1.mask, 0xF0000000u);
+    EXPECT_EQ(request.rule.field_1.value, 0x20000000u);
+    ASSERT_EQ(request.steps.size(), 2u);
+    EXPECT_EQ(request.steps[0].kind, StepKind::FcHeader);
+    EXPECT_EQ(request.steps[1].kind, StepKind::Els);
 }
 
 TEST(Filters, FieldsOfOneWordShareAField)
 {
-    FilterSpec spec = parseFilterSpec("match=fc,rctl=22,did=fffffe,sid=0x010200");
-    EXPECT_EQ(spec.rule.field_1.offset, 25u);
-    EXPECT_EQ(spec.rule.field_1.mask, 0xFFFFFFFFu);
-    EXPECT_EQ(spec.rule.field_1.value, 0x22FFFFFEu);
-    EXPECT_EQ(spec.rule.field_2.offset, 26u);
-    EXPECT_EQ(spec.rule.field_2.mask, 0x00FFFFFFu);
-    EXPECT_EQ(spec.rule.field_2.value, 0x010200u);
-    EXPECT_EQ(spec.rule.field_3.mask, 0u);
+    FilterRequest request = parseFilterRequest("match=fc,rctl=22,did=fffffe,sid=0x010200");
+    EXPECT_EQ(request.rule.field_1.offset, 25u);
+    EXPECT_EQ(request.rule.field_1.mask, 0xFFFFFFFFu);
+    EXPECT_EQ(request.rule.field_1.value, 0x22FFFFFEu);
+    EXPECT_EQ(request.rule.field_2.offset, 26u);
+    EXPECT_EQ(request.rule.field_2.mask, 0x00FFFFFFu);
+    EXPECT_EQ(request.rule.field_2.value, 0x010200u);
+    EXPECT_EQ(request.rule.field_3.mask, 0u);
 }
 
 TEST(Filters, RejectsAndEtherTypeAndSteps)
 {
-    FilterSpec rjt = parseFilterSpec("match=rjt,reason=00,steps=fchdr+pld:0:1");
+    FilterRequest rjt = parseFilterRequest("match=rjt,reason=00,steps=fchdr+pld:0:1");
     EXPECT_EQ(rjt.rule.only_rejects, 1u);
     EXPECT_EQ(rjt.rule.exact_reject, 0x100u);   // reason 00 must still be asked for
     ASSERT_EQ(rjt.steps.size(), 2u);
@@ -100,7 +100,7 @@ TEST(Filters, RejectsAndEtherTypeAndSteps)
     EXPECT_EQ(rjt.steps[1].payloadWords[1], 1);
     EXPECT_EQ(rjt.steps[1].payloadWords[2], -1);
 
-    FilterSpec eth = parseFilterSpec("ethertype=8906,steps=ethmac");
+    FilterRequest eth = parseFilterRequest("ethertype=8906,steps=ethmac");
     EXPECT_EQ(eth.rule.offset_from, 2u);
     EXPECT_EQ(eth.rule.field_1.offset, 13u);
     EXPECT_EQ(eth.rule.field_1.value, 0x8906u);

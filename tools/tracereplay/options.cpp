@@ -4,7 +4,7 @@
 #include <set>
 
 #include "hostsim.h"
-#include "specText.h"
+#include "optionText.h"
 
 namespace replay {
 
@@ -59,20 +59,20 @@ private:
     bool hasInlineValue_ = false;
 };
 
-FilterSpec preset(FilterKind kind)
+FilterRequest preset(FilterKind kind)
 {
-    FilterSpec spec;
-    spec.kind = kind;
-    return spec;
+    FilterRequest request;
+    request.kind = kind;
+    return request;
 }
 
 void checkBuffers(const Options& options)
 {
     std::set<int> ids;
-    for (const BufferSpec& buffer : options.buffers)
+    for (const BufferRequest& buffer : options.buffers)
         if (!ids.insert(buffer.id).second)
             throw UsageError("buffer id " + std::to_string(buffer.id) + " is defined twice");
-    for (const FilterSpec& filter : options.filters)
+    for (const FilterRequest& filter : options.filters)
         if (filter.bufferId != 0 && ids.count(filter.bufferId) == 0)
             throw UsageError("a filter names buffer " + std::to_string(filter.bufferId) +
                              ", which no --buffer defines");
@@ -81,7 +81,7 @@ void checkBuffers(const Options& options)
 void applyDefaults(Options& options)
 {
     if (options.buffers.empty())
-        options.buffers.push_back(BufferSpec{});
+        options.buffers.push_back(BufferRequest{});
     if (options.filters.empty())
         for (FilterKind kind : {FilterKind::FcPreset, FilterKind::EthPreset, FilterKind::ElsPreset})
             options.filters.push_back(preset(kind));
@@ -96,9 +96,9 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
     else if (name == "--dump")
         options.dumpPath = cursor.value();
     else if (name == "--buffer")
-        options.buffers.push_back(parseBufferSpec(cursor.value()));
+        options.buffers.push_back(parseBufferRequest(cursor.value()));
     else if (name == "--filter")
-        options.filters.push_back(parseFilterSpec(cursor.value()));
+        options.filters.push_back(parseFilterRequest(cursor.value()));
     else if (name == "--local") {
         std::string address = cursor.value();
         if (!options.local.add(address))

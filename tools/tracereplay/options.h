@@ -8,7 +8,7 @@
 
 #include "hostFrame.h"
 #include "localAddresses.h"
-#include "traceSpecs.h"
+#include "traceRequests.h"
 
 namespace replay {
 
@@ -19,8 +19,8 @@ struct InputFile {
 
 struct Options {
     std::vector<InputFile> inputs;
-    std::vector<BufferSpec> buffers;   // at least one after parsing
-    std::vector<FilterSpec> filters;   // in the order given; at least one
+    std::vector<BufferRequest> buffers;   // at least one after parsing
+    std::vector<FilterRequest> filters;   // in the order given; at least one
     LocalAddresses local;
     std::string outputPath;            // empty: standard output
     std::string dumpPath;              // empty: no debug dump

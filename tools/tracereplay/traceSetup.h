@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "traceApi.h"
-#include "traceSpecs.h"
+#include "traceRequests.h"
 
 namespace replay {
 
@@ -16,11 +16,11 @@ namespace replay {
 // for as long as the TraceApi it set up.
 class TraceSetup {
 public:
-    void addBuffers(TraceApi& api, const std::vector<BufferSpec>& buffers);
-    void addFilters(TraceApi& api, const std::vector<FilterSpec>& filters);
+    void addBuffers(TraceApi& api, const std::vector<BufferRequest>& buffers);
+    void addFilters(TraceApi& api, const std::vector<FilterRequest>& filters);
 
 private:
-    TraceStep* stepFor(TraceApi& api, const StepSpec& spec);
+    TraceStep* stepFor(TraceApi& api, const StepRequest& request);
 
     std::vector<std::unique_ptr<TraceStep>> ownSteps_;
 };

@@ -1,4 +1,4 @@
-#include "specText.h"
+#include "optionText.h"
 
 #include <cerrno>
 #include <cstdlib>

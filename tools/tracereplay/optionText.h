@@ -1,6 +1,6 @@
 // Small text helpers for option values: "key=value,flag" lists and numbers.
-#ifndef TOOLS_TRACEREPLAY_SPECTEXT_H
-#define TOOLS_TRACEREPLAY_SPECTEXT_H
+#ifndef TOOLS_TRACEREPLAY_OPTIONTEXT_H
+#define TOOLS_TRACEREPLAY_OPTIONTEXT_H
 
 #include <stdint.h>
 

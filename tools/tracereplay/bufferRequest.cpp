@@ -1,7 +1,7 @@
 // --buffer id=2,name=ELS,entries=1024,current
 #include "options.h"
-#include "specText.h"
-#include "traceSpecs.h"
+#include "optionText.h"
+#include "traceRequests.h"
 
 namespace replay {
 
@@ -17,32 +17,32 @@ bool isPowerOfTwo(uint32_t n)
 
 }  // namespace
 
-BufferSpec parseBufferSpec(const std::string& text)
+BufferRequest parseBufferRequest(const std::string& text)
 {
-    BufferSpec spec;
+    BufferRequest request;
     bool haveId = false;
     for (const auto& [key, value] : parseKeyValues(text)) {
         if (key == "id") {
-            spec.id = static_cast<int>(parseNumber(value, kMaxBufferId, "buffer id"));
-            if (spec.id == 0)
+            request.id = static_cast<int>(parseNumber(value, kMaxBufferId, "buffer id"));
+            if (request.id == 0)
                 throw UsageError("buffer id 0 is reserved for the current buffer");
             haveId = true;
         } else if (key == "name") {
-            spec.name = value;
+            request.name = value;
         } else if (key == "entries") {
             uint32_t entries = parseNumber(value, kMaxEntries, "number of entries");
             if (!isPowerOfTwo(entries))
                 throw UsageError("number of entries '" + value + "' is not a power of two");
-            spec.entries = static_cast<int>(entries);
+            request.entries = static_cast<int>(entries);
         } else if (key == "current" && value.empty()) {
-            spec.current = true;
+            request.current = true;
         } else {
             throw UsageError("unknown buffer setting '" + key + "' in '" + text + "'");
         }
     }
     if (!haveId)
         throw UsageError("buffer '" + text + "' has no id=");
-    return spec;
+    return request;
 }
 
 }  // namespace replay

@@ -2,8 +2,8 @@
 #include <map>
 
 #include "options.h"
-#include "specText.h"
-#include "traceSpecs.h"
+#include "optionText.h"
+#include "traceRequests.h"
 
 namespace replay {
 
@@ -42,7 +42,7 @@ void requireKind(RegisterFrameEntry& rule, uint32_t kind, const std::string& key
 }
 
 // Default steps for what the filter matches.
-std::vector<StepSpec> defaultSteps(const std::string& match)
+std::vector<StepRequest> defaultSteps(const std::string& match)
 {
     if (match == "els")
         return {{StepKind::FcHeader, {}}, {StepKind::Els, {}}};
@@ -103,15 +103,15 @@ void applyField(RegisterFrameEntry& rule, const std::string& key, const std::str
 
 }  // namespace
 
-FilterSpec parseFilterSpec(const std::string& text)
+FilterRequest parseFilterRequest(const std::string& text)
 {
-    FilterSpec spec;
+    FilterRequest request;
     std::string match = "any";
     std::string steps;
     std::vector<std::pair<std::string, std::string>> fields;
     for (const auto& [key, value] : parseKeyValues(text)) {
         if (key == "buffer")
-            spec.bufferId = static_cast<int>(parseNumber(value, 0x7FFFFFFF, "buffer id"));
+            request.bufferId = static_cast<int>(parseNumber(value, 0x7FFFFFFF, "buffer id"));
         else if (key == "match")
             match = value;
         else if (key == "steps")
@@ -119,11 +119,11 @@ FilterSpec parseFilterSpec(const std::string& text)
         else
             fields.emplace_back(key, value);
     }
-    applyMatch(spec.rule, match);
+    applyMatch(request.rule, match);
     for (const auto& [key, value] : fields)
-        applyField(spec.rule, key, value);
-    spec.steps = steps.empty() ? defaultSteps(match) : parseSteps(steps);
-    return spec;
+        applyField(request.rule, key, value);
+    request.steps = steps.empty() ? defaultSteps(match) : parseSteps(steps);
+    return request;
 }
 
 }  // namespace replay

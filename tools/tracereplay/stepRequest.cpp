@@ -1,7 +1,7 @@
 // steps=fchdr+els+ethmac+ethdata+pld:0:1:2
 #include "options.h"
-#include "specText.h"
-#include "traceSpecs.h"
+#include "optionText.h"
+#include "traceRequests.h"
 
 namespace replay {
 
@@ -9,12 +9,12 @@ namespace {
 
 constexpr uint32_t kMaxPayloadWord = 2559;   // a record holds at most 10240 frame bytes
 
-StepSpec parsePayloadStep(const std::string& text)
+StepRequest parsePayloadStep(const std::string& text)
 {
     std::vector<std::string> parts = splitText(text, ':');
     if (parts.size() < 2 || parts.size() > 4)
         throw UsageError("step '" + text + "' needs one to three word numbers (pld:0:1:2)");
-    StepSpec step{StepKind::FcPayload, {-1, -1, -1}};
+    StepRequest step{StepKind::FcPayload, {-1, -1, -1}};
     for (size_t i = 1; i < parts.size(); ++i)
         step.payloadWords[i - 1] =
             static_cast<int>(parseNumber(parts[i], kMaxPayloadWord, "payload word"));
@@ -23,9 +23,9 @@ StepSpec parsePayloadStep(const std::string& text)
 
 }  // namespace
 
-std::vector<StepSpec> parseSteps(const std::string& text)
+std::vector<StepRequest> parseSteps(const std::string& text)
 {
-    std::vector<StepSpec> steps;
+    std::vector<StepRequest> steps;
     for (const std::string& name : splitText(text, '+')) {
         if (name == "fchdr")
             steps.push_back({StepKind::FcHeader, {}});
