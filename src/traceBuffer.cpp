@@ -24,6 +24,10 @@ TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
     : bufferId(id), bufferName(nullptr), numEntries(entryCount), nextIndex(0),
       wrapped(false), entries(nullptr)
 {
+    // Every negative count fails the check; clamping it first keeps
+    // numEntries - 1 from overflowing for the most negative int.
+    if (numEntries < 0)
+        numEntries = 0;
     TRACE_ASSERT((numEntries != 0) && !(numEntries & (numEntries - 1)));
     if (name != nullptr) {
         size_t size = strlen(name) + 1;
