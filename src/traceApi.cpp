@@ -70,26 +70,30 @@ void TraceIdentifier::capture(TraceEntry* entry)
     traceTime(entry);
 }
 
-void TraceIdentifier::capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port)
+namespace {
+// Both kinds of frame: the time, and the caller's port if it gave one,
+// otherwise the port the frame reports.
+template <class Frame>
+void captureFrame(TraceIdentifier& step, TraceEntry* entry, Frame* frame, port_id_t* port)
 {
     TRACE_ASSERT(frame);
     TRACE_ASSERT(entry);
-    traceTime(entry);
+    step.traceTime(entry);
     port_id_t portId = frame->GetOrigPortID();
     if (port != nullptr)
         portId = *port;
-    tracePort(entry, portId);
+    step.tracePort(entry, portId);
+}
+}
+
+void TraceIdentifier::capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port)
+{
+    captureFrame(*this, entry, frame, port);
 }
 
 void TraceIdentifier::capture(TraceEntry* entry, fcFrame* frame, port_id_t* port)
 {
-    TRACE_ASSERT(frame);
-    TRACE_ASSERT(entry);
-    traceTime(entry);
-    port_id_t portId = frame->GetOrigPortID();
-    if (port != nullptr)
-        portId = *port;
-    tracePort(entry, portId);
+    captureFrame(*this, entry, frame, port);
 }
 
 void TraceIdentifier::capture(TraceEntry* entry, WorldWideName&, uint32_t, int port)
