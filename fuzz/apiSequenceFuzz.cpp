@@ -1,19 +1,6 @@
-// Arbitrary sequences of trace API calls: buffers made and replaced at any
-// size, manual traces, filters with arbitrary rules and step lists, the
-// presets, frames traced in both directions, device events with any step id,
-// system-log mirroring switched on and off, prefixes and postfixes of any
-// length, a clock that jumps about, and the saved file and debug dump.
-//
-// One trace API serves every input (each one would take five registry ids
-// for good); it is brought back to its starting state before each input:
-// no buffers, no filters, mirroring off, the fuzzer's steps without prefix
-// or postfix.
-#include <stddef.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
-
+// Up to 128 calls on one trace API, reset before every input: buffers of any
+// size and id, manual traces, filters with raw rules, presets, frames both
+// ways, device events with any step id, prefixes, postfixes, clock jumps.
 #include <string>
 #include <vector>
 
@@ -22,243 +9,97 @@
 #include "fuzzCheck.h"
 #include "hostsim.h"
 #include "hostsimClock.h"
-#include "syslogCapture.h"
 #include "traceApi.h"
-
-namespace {
-
-const int kMaxCalls = 128;
-const int kMaxFilters = 16;
-const size_t kMaxFrameBytes = 160;
-const size_t kMaxText = 300;
-
-struct Harness {
-    TraceApi api;
-    TraceFcPayload payload{0, 3, 9};
-    TraceFcPayload sparsePayload{-1, 40, -1};
-    TraceDeviceEvent deviceEvent;
-    TraceFcHeader fcHeader;
-    TraceEthData ethData;
-    std::vector<TraceStep*> ownSteps;
-    std::vector<TraceStep*> allSteps;
-    char scratch[64];
-
-    Harness()
-    {
-        ownSteps = {&payload, &sparsePayload, &deviceEvent, &fcHeader, &ethData};
-        allSteps = ownSteps;
-        allSteps.insert(allSteps.end(), {api.fcHeader_m, api.ethDmacSmac_m, api.ethData_m,
-                                         api.els_m, api.identifier_m});
-        int fd = -1;
-        for (const char* dir : {"/dev/shm", "/tmp"}) {
-            snprintf(scratch, sizeof scratch, "%s/tracelib-fuzz-api-XXXXXX", dir);
-            fd = mkstemp(scratch);
-            if (fd >= 0)
-                break;
-        }
-        FUZZ_CHECK(fd >= 0);
-        close(fd);
-    }
-
-
-    void reset()
-    {
-        api.frameFilters_m->purge_list(false);
-        api.traceBuffers_m.purge_list(false);
-        api.currentBuffer_m = nullptr;
-        api.syslogEnable(false);
-        for (TraceStep* step : ownSteps) {
-            delete[] step->prefix_m;
-            step->prefix_m = nullptr;
-            delete[] step->postfix_m;
-            step->postfix_m = nullptr;
-        }
-        hostsimClockSet(1700000000, 0);
-    }
-};
-
-// Never destroyed: the API and its steps live as long as the process.
-Harness* theHarness = nullptr;
-
-void removeScratch()
-{
-    unlink(theHarness->scratch);
-}
-
-Harness& harness()
-{
-    if (theHarness == nullptr) {
-        theHarness = new Harness();
-        atexit(removeScratch);
-    }
-    return *theHarness;
-}
-
-int bufferId(FuzzedDataProvider& in)
-{
-    return in.ConsumeIntegralInRange<int>(-2, 99);
-}
-
-TraceStep* anyStep(FuzzedDataProvider& in, Harness& h)
-{
-    return h.allSteps[in.ConsumeIntegralInRange<size_t>(0, h.allSteps.size() - 1)];
-}
-
-void newBuffer(FuzzedDataProvider& in, TraceApi& api)
-{
-    int id = bufferId(in);
-    std::string name = in.ConsumeRandomLengthString(kMaxText);
-    bool useName = in.ConsumeBool();
-    int entries = in.ConsumeBool() ? 1 << in.ConsumeIntegralInRange<int>(0, 12)
-                                   : in.ConsumeIntegralInRange<int>(-9, 70);
-    bool makeCurrent = in.ConsumeBool();
-    bool valid = entries > 0 && (entries & (entries - 1)) == 0;
-    bool made = api.initTraceBuffer(id, useName ? &name[0] : nullptr, entries, makeCurrent);
-    FUZZ_CHECK(made == valid);
-    // Id 0 looks up the current buffer, whichever that is.
-    if (made && (id != 0 || api.currentBuffer_m->bufferId == 0)) {
-        TraceBuffer* buffer = api.findBuffer(id);
-        FUZZ_CHECK(buffer != nullptr && buffer->numEntries == entries);
-    }
-}
-
-RegisterFieldMatch field(FuzzedDataProvider& in)
-{
-    RegisterFieldMatch match;
-    match.mask = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
-    match.offset = in.ConsumeIntegralInRange<uint32_t>(0, 48);
-    match.value = in.ConsumeIntegral<uint32_t>();
-    return match;
-}
-
-void newFilter(FuzzedDataProvider& in, Harness& h)
-{
-    TraceFrameFilter* filter = new TraceFrameFilter();
-    filter->rule.offset_from = in.ConsumeIntegralInRange<uint32_t>(0, 3);
-    filter->rule.field_1 = field(in);
-    filter->rule.field_2 = field(in);
-    if (in.ConsumeBool()) {
-        filter->rule.range.mask = in.ConsumeIntegral<uint32_t>();
-        filter->rule.range.offset = in.ConsumeIntegralInRange<uint32_t>(0, 48);
-        filter->rule.range.lo = in.ConsumeIntegral<uint32_t>();
-        filter->rule.range.hi = in.ConsumeIntegral<uint32_t>();
-    }
-    filter->rule.only_rejects = in.ConsumeBool();
-    filter->rule.exact_reject = in.ConsumeIntegralInRange<uint32_t>(0, 0x1FF);
-    filter->rule.sof_mask = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
-    filter->bufferId = bufferId(in);
-    int steps = in.ConsumeIntegralInRange<int>(0, 6);
-    for (int i = 0; i < steps; i++)
-        filter->addStep(anyStep(in, h));
-    h.api.addFrameFilter(filter);
-}
-
-void traceFrame(FuzzedDataProvider& in, TraceApi& api, fcRawFrameStruct* raw)
-{
-    bool fc = in.ConsumeBool();
-    bool received = in.ConsumeBool();
-    bool withPort = in.ConsumeBool();
-    port_id_t port = in.ConsumeBool()
-                         ? hostsimPort(in.ConsumeIntegral<uint16_t>())
-                         : hostsimPortPair(in.ConsumeIntegral<uint16_t>(),
-                                           in.ConsumeIntegral<uint16_t>());
-    std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(
-        in.ConsumeIntegralInRange<size_t>(0, kMaxFrameBytes));
-    const uint8_t* data = bytes.empty() ? nullptr : bytes.data();
-    if (fc) {
-        HostsimFcOptions options;
-        options.delimiters = in.ConsumeBool();
-        hostsimParseFc(data, bytes.size(), port, options, raw);
-        fcFrame frame{raw};
-        if (received)
-            api.traceRx(&frame);
-        else
-            api.traceTx(&frame, withPort ? &port : nullptr);
-    } else {
-        hostsimParseEthernet(data, bytes.size(), port, HostsimEthOptions(), raw);
-        EthernetFrame frame{raw};
-        if (received)
-            api.traceRx(&frame);
-        else
-            api.traceTx(&frame, withPort ? &port : nullptr);
-    }
-}
-
-void deviceEvent(FuzzedDataProvider& in, Harness& h)
-{
-    uint32_t address = in.ConsumeIntegral<uint32_t>();
-    WorldWideName name(in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegral<uint32_t>());
-    int port = in.ConsumeIntegral<int>();
-    int id = bufferId(in);
-    uint16_t stepId = in.ConsumeBool() ? h.deviceEvent.stepId_m : in.ConsumeIntegral<uint16_t>();
-    h.api.traceDeviceEvent(address, name, port, id, stepId);
-}
-
-void decorate(FuzzedDataProvider& in, Harness& h)
-{
-    TraceStep* step = h.ownSteps[in.ConsumeIntegralInRange<size_t>(0, h.ownSteps.size() - 1)];
-    std::string text = in.ConsumeRandomLengthString(kMaxText);
-    if (in.ConsumeBool())
-        step->fmtPrefix(&text[0]);
-    else
-        step->fmtPostfix(&text[0]);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static fcRawFrameStruct raw;
-    Harness& h = harness();
-    h.reset();
-    TraceApi& api = h.api;
-    FuzzedDataProvider in(data, size);
-    int filters = 0;
+    static TraceApi& api = *new TraceApi();  // never destroyed: the registry keeps its steps
+    static const std::vector<TraceStep*> own{new TraceFcPayload(0, 3, 9),
+                                             new TraceFcPayload(-1, 40, -1), new TraceDeviceEvent};
+    static const std::vector<TraceStep*> all{own[0], own[1], own[2], api.fcHeader_m,
+                                             api.ethDmacSmac_m, api.ethData_m, api.els_m,
+                                             api.identifier_m};
+    api.frameFilters_m->purge_list(false);
+    api.traceBuffers_m.purge_list(false);
+    api.currentBuffer_m = nullptr;
+    api.syslogEnable(false);
+    for (TraceStep* step : own) {
+        delete[] step->prefix_m;
+        delete[] step->postfix_m;
+        step->prefix_m = step->postfix_m = nullptr;
+    }
+    hostsimClockSet(1700000000, 0);
 
-    for (int call = 0; call < kMaxCalls && in.remaining_bytes() > 0; call++) {
-        switch (in.ConsumeIntegralInRange<int>(0, 13)) {
-        case 0: newBuffer(in, api); break;
-        case 1: api.beginTrace(); break;
-        case 2: {
-            TraceStep* step = anyStep(in, h);
-            uint32_t w1 = in.ConsumeIntegral<uint32_t>();
-            uint32_t w2 = in.ConsumeIntegral<uint32_t>();
-            api.addToTrace(step, w1, w2, in.ConsumeIntegral<uint32_t>());
+    FuzzedDataProvider in(data, size);
+    auto pick = [&](const std::vector<TraceStep*>& v) {
+        return v[in.ConsumeIntegralInRange<size_t>(0, v.size() - 1)];
+    };
+    for (int call = 0, filters = 0; call < 128 && in.remaining_bytes() > 0; call++) {
+        int id = in.ConsumeIntegralInRange<int>(-2, 99);  // a buffer id, where one is needed
+        std::string text;  // a name, frame bytes or decoration, where one is needed
+        auto takeText = [&] { return &(text = in.ConsumeRandomLengthString(300))[0]; };
+        uint32_t w[3] = {in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegral<uint32_t>(),
+                         in.ConsumeIntegral<uint32_t>()};
+        switch (in.ConsumeIntegralInRange<int>(0, 11)) {
+        case 0: {
+            int entries = in.ConsumeBool() ? 1 << (w[0] % 13) : static_cast<int>(w[0] % 80) - 9;
+            bool made = api.initTraceBuffer(id, w[1] & 1 ? takeText() : nullptr, entries, w[1] & 2);
+            FUZZ_CHECK(made == (entries > 0 && (entries & (entries - 1)) == 0));
+            if (made && (id != 0 || api.currentBuffer_m->bufferId == 0))  // 0: the current one
+                FUZZ_CHECK(api.findBuffer(id) && api.findBuffer(id)->numEntries == entries);
             break;
         }
+        case 1: api.beginTrace(); break;
+        case 2: api.addToTrace(pick(all), w[0], w[1], w[2]); break;
         case 3: api.endTrace(); break;
         case 4:
-            if (filters++ < kMaxFilters)
-                newFilter(in, h);
-            break;
-        case 5:
-            if (filters++ < kMaxFilters) {
-                switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-                case 0: api.captureFcFrame(); break;
-                case 1: api.captureEthFrame(); break;
-                default: api.captureELS(); break;
-                }
+            if (filters++ < 16) {
+                TraceFrameFilter* filter = new TraceFrameFilter();
+                in.ConsumeData(&filter->rule, sizeof filter->rule);
+                filter->bufferId = id;
+                for (uint32_t i = w[0] % 7; i > 0; i--)
+                    filter->addStep(pick(all));
+                api.addFrameFilter(filter);
             }
             break;
-        case 6:
-        case 7: traceFrame(in, api, &raw); break;
-        case 8: deviceEvent(in, h); break;
-        case 9: api.syslogTrace(in.ConsumeBool(), nullptr); break;
-        case 10: decorate(in, h); break;
-        case 11:
-            if (in.ConsumeBool())
-                hostsimClockSet(in.ConsumeIntegral<int32_t>(), in.ConsumeIntegral<int32_t>());
-            else
-                hostsimClockAdvance(in.ConsumeIntegralInRange<int64_t>(-5000000, 5000000));
+        case 5:
+            if (filters++ < 16)
+                w[0] % 3 == 0 ? api.captureFcFrame() : w[0] % 3 == 1 ? api.captureEthFrame() : api.captureELS();
             break;
-        case 12: api.findBuffer(bufferId(in)); break;
-        default:
-            api.saveTrace(h.scratch);
-            api.debugDump(h.scratch);
+        case 6: {  // a frame parsed from the text, traced with a view of its kind
+            port_id_t port{uint16_t(w[1]), uint16_t(w[1] >> 16), uint16_t(w[2])};
+            HostsimFcOptions options{(w[0] & 8) != 0};
+            const uint8_t* bytes = reinterpret_cast<const uint8_t*>(takeText());
+            bytes = text.empty() ? nullptr : bytes;
+            bool fc = w[0] & 1, rx = w[0] & 2;
+            fc ? hostsimParseFc(bytes, text.size(), port, options, &raw)
+               : hostsimParseEthernet(bytes, text.size(), port, HostsimEthOptions(), &raw);
+            fcFrame fcView{&raw};
+            EthernetFrame ethView{&raw};
+            port_id_t* via = w[0] & 4 ? &port : nullptr;
+            rx ? (fc ? api.traceRx(&fcView) : api.traceRx(&ethView))
+               : (fc ? api.traceTx(&fcView, via) : api.traceTx(&ethView, via));
             break;
         }
+        case 7: {
+            WorldWideName name(w[1], w[2]);
+            api.traceDeviceEvent(w[0], name, static_cast<int>(w[1] ^ w[2]), id,
+                                 in.ConsumeBool() ? own[2]->stepId_m : static_cast<uint16_t>(w[2]));
+            break;
+        }
+        case 8: api.syslogTrace(w[0] & 1, nullptr); break;
+        case 9:
+            (pick(own)->*(w[0] & 1 ? &TraceStep::fmtPrefix : &TraceStep::fmtPostfix))(takeText());
+            break;
+        case 10:
+            w[0] & 1 ? hostsimClockSet(static_cast<int32_t>(w[1]), static_cast<int32_t>(w[2]))
+                     : hostsimClockAdvance(static_cast<int32_t>(w[1]) % 5000000);
+            break;
+        default: api.findBuffer(id); break;
+        }
     }
-    api.saveTrace(h.scratch);
-    api.debugDump(h.scratch);
+    api.saveTrace(fuzzScratchPath());
+    api.debugDump(fuzzScratchPath());
     return 0;
 }

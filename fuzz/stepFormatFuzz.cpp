@@ -1,115 +1,61 @@
-// Every step's format on arbitrary records, at every buffer size from 1 to
-// 100 bytes.
-//
-// The input chooses the step, the buffer size, the whole record (id, flags,
-// three words) and, for the payload step, its three word selectors. Each
-// format must:
-//  - write nothing past `size` bytes: the buffer is followed by a canary, and
-//    a second call writes into a heap block of exactly `size` bytes for
-//    AddressSanitizer to watch;
-//  - leave a terminated text within those bytes;
-//  - give the text it gives with ample room, cut to size - 1 characters.
-#include <stddef.h>
-#include <stdint.h>
+// Every step's format on any record at a size from 1 to 100: nothing written
+// past `size` (a canary, and an exact-size heap block for AddressSanitizer),
+// a terminated text, and that text is the one given with ample room, cut.
 #include <string.h>
+
+#include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "fuzzCheck.h"
 #include "traceApi.h"
 
-namespace {
+static const size_t kMaxSize = 100, kAmple = 512, kCanary = 0xA5;
 
-const int kMaxSize = 100;
-const int kAmpleSize = 512;
-const size_t kCanaryBytes = 32;
-const unsigned char kCanary = 0xA5;
-
-enum StepKind {
-    kFcHeader,
-    kFcPayload,
-    kEls,
-    kDmacSmac,
-    kEthData,
-    kIdentifier,
-    kDeviceEvent,
-    kStepKinds
-};
-
-// Built once: every step enters the process-wide registry for good.
-TraceStep* stepOf(int kind)
-{
-    static TraceFcHeader fcHeader;
-    static TraceFcPayload fcPayload(0, 1, 2);
-    static TraceEls els;
-    static TraceEthDmacSmac dmacSmac;
-    static TraceEthData ethData;
-    static TraceIdentifier identifier;
-    static TraceDeviceEvent deviceEvent;
-    static TraceStep* const steps[kStepKinds] = {
-        &fcHeader, &fcPayload, &els, &dmacSmac, &ethData, &identifier, &deviceEvent};
-    return steps[kind];
-}
-
-// A buffer as format receives it: empty text, whatever bytes after it.
-void handOver(char* buf, size_t bytes)
+// Formats into `size` bytes of `buf` (whose other bytes hold the canary);
+// returns the text's length, checking it is terminated within `size`.
+static size_t formatInto(TraceStep* step, TraceEntry* entry, char* buf, size_t bytes, size_t size)
 {
     memset(buf, kCanary, bytes);
     buf[0] = '\0';
+    step->format(entry, buf, static_cast<int>(size));
+    const char* end = static_cast<const char*>(memchr(buf, '\0', size));
+    FUZZ_CHECK(end != nullptr);
+    return static_cast<size_t>(end - buf);
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FuzzedDataProvider input(data, size);
-    int kind = input.ConsumeIntegralInRange<int>(0, kStepKinds - 1);
-    int bufSize = input.ConsumeIntegralInRange<int>(1, kMaxSize);
-
+    FuzzedDataProvider in(data, size);
+    int kind = in.ConsumeIntegralInRange<int>(0, 6);
+    size_t bufSize = in.ConsumeIntegralInRange<size_t>(1, kMaxSize);
     TraceEntry entry;
-    entry.id = input.ConsumeIntegral<uint16_t>();
-    entry.flags = input.ConsumeIntegral<uint16_t>();
-    entry.word1 = input.ConsumeIntegral<uint32_t>();
-    entry.word2 = input.ConsumeIntegral<uint32_t>();
-    entry.word3 = input.ConsumeIntegral<uint32_t>();
-
-    TraceStep* step = stepOf(kind);
-    if (kind == kFcPayload) {
-        for (TracePayloadWord& word : step->payload_m) {
-            word.valid = input.ConsumeBool();
-            word.index = input.ConsumeIntegral<int32_t>();
-        }
+    entry.id = in.ConsumeIntegral<uint16_t>();
+    entry.flags = in.ConsumeIntegral<uint16_t>();
+    entry.word1 = in.ConsumeIntegral<uint32_t>();
+    entry.word2 = in.ConsumeIntegral<uint32_t>();
+    entry.word3 = in.ConsumeIntegral<uint32_t>();
+    static TraceStep* const steps[] = {  // built once: steps enter the registry for good
+        new TraceFcHeader, new TraceFcPayload(0, 1, 2), new TraceEls, new TraceEthDmacSmac,
+        new TraceEthData, new TraceIdentifier, new TraceDeviceEvent};
+    TraceStep* step = steps[kind];
+    for (TracePayloadWord& word : step->payload_m) {  // the payload step's word selectors
+        if (kind == 1)
+            word.valid = in.ConsumeBool(), word.index = in.ConsumeIntegral<int32_t>();
     }
 
-    // The whole text, with room to spare.
-    char full[kAmpleSize];
-    handOver(full, sizeof full);
-    step->format(&entry, full, kAmpleSize);
-    const void* fullEnd = memchr(full, '\0', sizeof full);
-    FUZZ_CHECK(fullEnd != nullptr);
-    size_t fullLength = static_cast<size_t>(static_cast<const char*>(fullEnd) - full);
-    FUZZ_CHECK(fullLength < static_cast<size_t>(kAmpleSize) - 1);
+    char full[kAmple];
+    size_t fullLength = formatInto(step, &entry, full, kAmple, kAmple);
+    FUZZ_CHECK(fullLength < kAmple - 1);
 
-    // The chosen size, followed by a canary.
-    char guarded[kMaxSize + kCanaryBytes];
-    handOver(guarded, sizeof guarded);
-    step->format(&entry, guarded, bufSize);
-    for (size_t i = static_cast<size_t>(bufSize); i < sizeof guarded; i++)
+    char guarded[kMaxSize + 32];
+    size_t length = formatInto(step, &entry, guarded, sizeof guarded, bufSize);
+    for (size_t i = bufSize; i < sizeof guarded; i++)
         FUZZ_CHECK(static_cast<unsigned char>(guarded[i]) == kCanary);
-    const void* end = memchr(guarded, '\0', static_cast<size_t>(bufSize));
-    FUZZ_CHECK(end != nullptr);
-    size_t length = static_cast<size_t>(static_cast<const char*>(end) - guarded);
-    size_t expected = fullLength < static_cast<size_t>(bufSize) - 1
-                          ? fullLength
-                          : static_cast<size_t>(bufSize) - 1;
-    FUZZ_CHECK(length == expected);
+    FUZZ_CHECK(length == (fullLength < bufSize - 1 ? fullLength : bufSize - 1));
     FUZZ_CHECK(memcmp(guarded, full, length) == 0);
 
-    // The chosen size exactly, on the heap.
-    char* exact = new char[static_cast<size_t>(bufSize)];
-    handOver(exact, static_cast<size_t>(bufSize));
-    step->format(&entry, exact, bufSize);
-    FUZZ_CHECK(memchr(exact, '\0', static_cast<size_t>(bufSize)) != nullptr);
-    delete[] exact;
+    std::vector<char> exact(bufSize);
+    formatInto(step, &entry, exact.data(), bufSize, bufSize);
     return 0;
 }
