@@ -1,6 +1,5 @@
-// Shared by the trace API, output and allocation tests: wire images of the
-// frames they trace (parsed by the reference host, as the host process
-// would hand them over), and small readers of buffers and step texts.
+// Shared by the api, alloc and output tests: frames parsed by the reference
+// host, buffer and stream readers, and the system-log capture.
 #ifndef TRACELIB_TESTS_APISUPPORT_H
 #define TRACELIB_TESTS_APISUPPORT_H
 
@@ -9,52 +8,106 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hostsim.h"
+#include "hostsimClock.h"
 #include "traceApi.h"
 
-using Bytes = std::vector<uint8_t>;
-
-// An FC frame: 24-byte header and the given payload words, big-endian.
-Bytes fcWire(uint8_t rctl, uint32_t did, uint32_t sid, uint8_t type, uint16_t oxid,
-             uint16_t rxid, const std::vector<uint32_t>& payload);
-// PLOGI request (ELS, R_CTL 0x22) from 010200 to fffffc, OX_ID 1234, RX_ID ffff;
-// payload 03000000 20200000 88000800 00ff0000.
-Bytes plogiWire();
-// FCP_CMND (R_CTL 0x06, TYPE 08) from 010200 to 020300, OX_ID 0042, RX_ID ffff.
-Bytes fcpCommandWire();
-// IPv4 over Ethernet, 00:1b:21:3a:4f:5e <- 52:54:00:12:34:56; with one VLAN
-// tag 8100 0064 when vlan is set. Payload words 45000054 1c464000 4001a05b ...
-Bytes ethWire(bool vlan);
-
-// The library takes names and paths as char*; it never writes to them.
-inline char* cs(const char* text)
+// Big-endian wire bytes of the words, less `cut` bytes at the end.
+inline std::vector<uint8_t> wire(const std::vector<uint32_t>& words, size_t cut = 0)
 {
-    return const_cast<char*>(text);
+    std::vector<uint8_t> out;
+    for (uint32_t w : words)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(uint8_t(w >> shift));
+    out.resize(out.size() - cut);
+    return out;
+}
+// PLOGI (ELS) 010200 -> fffffc, OX_ID 1234, payload 03000000 20200000 88000800 00ff0000.
+inline std::vector<uint8_t> plogiWire()
+{
+    return wire({0x22fffffc, 0x00010200, 0x01290000, 0, 0x1234ffff, 0, 0x03000000, 0x20200000, 0x88000800,
+                 0x00ff0000});
+}
+// FCP_CMND 010200 -> 020300, OX_ID 0042.
+inline std::vector<uint8_t> fcpWire()
+{
+    return wire({0x06020300, 0x00010200, 0x08290000, 0, 0x0042ffff, 0, 0x00010000, 0, 2, 0x28000000});
+}
+// IPv4 00:1b:21:3a:4f:5e <- 52:54:00:12:34:56, optionally tagged 81000064;
+// payload words 45000054 1c464000 4001a05b.
+inline std::vector<uint8_t> ethWire(bool vlan)
+{
+    std::vector<uint32_t> w = {0x001b213a, 0x4f5e5254, 0x00123456, 0x08004500, 0x00541c46, 0x40004001,
+                               0xa05bc0a8, 0x010ac0a8, 0x01010000};
+    if (vlan)
+        w.insert(w.begin() + 3, 0x81000064);
+    return wire(w, 2);
 }
 
-// A buffer's records from the oldest to the newest.
-std::vector<TraceEntry> records(TraceBuffer* buffer);
-// What `write` puts on a stream, as a string.
-std::string streamText(const std::function<void(FILE*)>& write);
-// The one line TraceStep::describe prints for the step.
-std::string describeText(TraceStep* step);
-// The text of a file, or "<missing>" when it cannot be read.
-std::string fileText(const std::string& path);
+inline char* cs(const char* text) { return const_cast<char*>(text); }
 
-// The expected field values of one record.
-struct Rec {
-    uint16_t id;
-    uint16_t flags;
-    uint32_t word1;
-    uint32_t word2;
-    uint32_t word3;
+// A record as (step id, flags, word1, word2, word3).
+using Rec = std::tuple<uint16_t, uint16_t, uint32_t, uint32_t, uint32_t>;
+using Recs = std::vector<Rec>;
+
+// A buffer's records, oldest first.
+inline Recs recs(TraceBuffer* buffer)
+{
+    Recs out;
+    int i = 0;
+    if (buffer != nullptr && (buffer->wrapped || buffer->nextIndex != 0))
+        for (TraceEntry* e = buffer->getFirstEntry(i); e != nullptr; e = buffer->getNextEntry(i))
+            out.emplace_back(e->id, e->flags, e->word1, e->word2, e->word3);
+    return out;
+}
+
+// What `write` puts in a file; the text of a file, "<missing>" if there is none.
+inline std::string streamText(const std::function<void(FILE*)>& write, FILE* file = tmpfile())
+{
+    if (file == nullptr)
+        return "<missing>";
+    write(file);
+    rewind(file);
+    std::string text;
+    for (int c; (c = fgetc(file)) != EOF;)
+        text += char(c);
+    fclose(file);
+    return text;
+}
+inline std::string fileText(const std::string& path)
+{
+    return streamText([](FILE*) {}, fopen(path.c_str(), "rb"));
+}
+
+inline std::string describeText(TraceStep* step)
+{
+    return streamText([step](FILE* f) { step->describe(f); });
+}
+
+// apiSupport.cpp defines syslog, __syslog_chk and closelog in the executable:
+// the library's messages land here, in static memory (nothing allocates).
+struct SyslogCapture {
+    int priority[256];
+    char text[256][1024];
+    size_t count;
+    int closelogs;
 };
-std::string recText(const TraceEntry& e);
-std::string recText(const Rec& r);
-// Compares a buffer's records (oldest first) with the expected ones and
-// names every difference.
-std::string diffRecords(TraceBuffer* buffer, const std::vector<Rec>& expected);
+extern SyslogCapture syslogCap;
+
+inline void syslogClear() { syslogCap.count = 0, syslogCap.closelogs = 0; }
+
+// The captured lines, marked "<priority> " unless at 134 (LOG_LOCAL0 | LOG_INFO); clears.
+inline std::vector<std::string> syslogLines()
+{
+    std::vector<std::string> out;
+    for (size_t i = 0; i < syslogCap.count && i < 256; i++)
+        out.push_back((syslogCap.priority[i] == 134 ? "" : "<" + std::to_string(syslogCap.priority[i]) + "> ") +
+                      syslogCap.text[i]);
+    syslogClear();
+    return out;
+}
 
 #endif
