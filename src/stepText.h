@@ -8,6 +8,10 @@
 
 #include "hostUtil.h"
 
+// Every caller formats one record into a buffer of this many bytes, so a
+// record's text is at most 99 characters.
+const int kStepTextSize = 100;
+
 inline size_t textCapacity(int size)
 {
     return size > 0 ? static_cast<size_t>(size) : 0;

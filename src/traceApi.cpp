@@ -22,7 +22,6 @@ namespace {
 const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // 134: trace lines, switch messages
 const int kFileErrorPriority = LOG_NOTICE;          // 5: saveTrace/debugDump file errors
 const int kSyslogLineSize = 255;                    // at most 254 characters a line
-const int kStepTextSize = 100;
 const int kPortTextSize = 64;
 const uint16_t kPortPairMarker = 0xFFFF;
 const uint32_t kOffsetFromFc = 1;

@@ -21,7 +21,6 @@ uint16_t TraceStep::next_id_m = 1;
 namespace {
 const uint32_t kMaxStepIds = 1024;   // ids 1 to 1023; id 0 is never handed out
 const uint16_t kUnregistered = 0xFFFF;
-const int kStepTextSize = 100;
 }
 
 TraceStep::TraceStep() : prefix_m(nullptr), postfix_m(nullptr), stepId_m(kUnregistered)
