@@ -301,11 +301,14 @@ void TraceApi::captureELS()
     addFrameFilter(filter);
 }
 
+// Runs once per frame over every filter until one matches: the walk follows
+// the links up to the tail sentinel itself rather than through get_next(),
+// which would load each element's successor twice.
 TraceFrameFilter* TraceApi::matchingFilter(fcRawFrameStruct* raw)
 {
-    for (Element<TraceFrameFilter>* e = frameFilters_m->get_first(); e != nullptr;
-         e = e->get_next()) {
-        TraceFrameFilter* filter = e->item();
+    Element<TraceFrameFilter>* end = frameFilters_m->tail_m;
+    for (Element<TraceFrameFilter>* e = frameFilters_m->head_m->next_m; e != end; e = e->next_m) {
+        TraceFrameFilter* filter = e->item_m;
         if (FrameUtil::FrameMatchesEntry(raw, &filter->rule) != 0)
             return filter;
     }
