@@ -5,8 +5,6 @@
 
 #include <stdlib.h>
 
-#include <memory>
-
 #include "apiSupport.h"
 #if defined(__has_include) && __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
@@ -22,9 +20,7 @@ static const int hooked = __sanitizer_install_malloc_and_free_hooks(
     [](const volatile void*, size_t) { allocations += counting; }, [](const volatile void*) {});
 #else
 extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
+void* __libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
 void* malloc(size_t size) { return allocations += counting, __libc_malloc(size); }
 void* calloc(size_t n, size_t size) { return allocations += counting, __libc_calloc(n, size); }
 void* realloc(void* p, size_t size) { return allocations += counting, __libc_realloc(p, size); }
@@ -58,29 +54,22 @@ TEST(Alloc, RecordingAllocatesNothing)
     TraceDeviceEvent event;
     WorldWideName wwn{0x10000005, 0x1e123456};
     ASSERT_TRUE(api.initTraceBuffer(1, nullptr, 16, false));
-    api.captureFcFrame();
-    api.captureEthFrame();
-    api.captureELS();
-    auto plogi = std::make_unique<HostFcFrame>(plogiWire(), hostsimPort(7));
-    auto eth = std::make_unique<HostEthFrame>(ethWire(true), hostsimPortPair(3, 4));
+    api.captureFcFrame(), api.captureEthFrame(), api.captureELS();
+    HostFcFrame plogi(wire(kPlogi), hostsimPort(7));
+    HostEthFrame eth(ethWire(true), hostsimPortPair(3, 4));
     port_id_t port = hostsimPort(12);
     auto traceAll = [&](int rounds) {
         for (int i = 0; i < rounds; i++, hostsimClockAdvance(1)) {
-            api.traceRx(&plogi->frame);
-            api.traceTx(&plogi->frame, &port);
-            api.traceRx(&eth->frame);
-            api.traceTx(&eth->frame, &port);
+            api.traceRx(&plogi.frame), api.traceTx(&plogi.frame, &port);
+            api.traceRx(&eth.frame), api.traceTx(&eth.frame, &port);
             api.traceDeviceEvent(0x010203, wwn, 5, 1, event.stepId_m);
-            api.beginTrace();
-            api.addToTrace(&event, 1, 2, 3);
-            api.endTrace();
+            api.beginTrace(), api.addToTrace(&event, 1, 2, 3), api.endTrace();
         }
     };
     hostsimClockSet(1700000000, 42);
     traceAll(1);   // one-time work outside the library (time zone set-up)
     for (bool mirror : {false, true}) {
-        api.syslogEnable(mirror);
-        syslogClear();
+        api.syslogEnable(mirror), syslogClear();
         EXPECT_EQ(counted([&] { traceAll(100); }), 0u) << mirror;
         EXPECT_EQ(syslogCap.count, mirror ? 600u : 0u);
     }

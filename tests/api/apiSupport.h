@@ -1,5 +1,5 @@
 // Shared by the api, alloc and output tests: frames parsed by the reference
-// host, buffer and stream readers, and the system-log capture.
+// host, buffer and file readers, and the system-log capture.
 #ifndef TRACELIB_TESTS_APISUPPORT_H
 #define TRACELIB_TESTS_APISUPPORT_H
 
@@ -15,45 +15,45 @@
 #include "hostsimClock.h"
 #include "traceApi.h"
 
-// Big-endian wire bytes of the words, less `cut` bytes at the end.
-inline std::vector<uint8_t> wire(const std::vector<uint32_t>& words, size_t cut = 0)
+// Bytes written in hex; spaces are ignored.
+inline std::vector<uint8_t> wire(const std::string& hex)
 {
     std::vector<uint8_t> out;
-    for (uint32_t w : words)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out.push_back(uint8_t(w >> shift));
-    out.resize(out.size() - cut);
+    for (size_t i = 0; i < hex.size(); i += hex[i] == ' ' ? 1 : 2)
+        if (hex[i] != ' ')
+            out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
-// PLOGI (ELS) 010200 -> fffffc, OX_ID 1234, payload 03000000 20200000 88000800 00ff0000.
-inline std::vector<uint8_t> plogiWire()
-{
-    return wire({0x22fffffc, 0x00010200, 0x01290000, 0, 0x1234ffff, 0, 0x03000000, 0x20200000, 0x88000800,
-                 0x00ff0000});
-}
-// FCP_CMND 010200 -> 020300, OX_ID 0042.
-inline std::vector<uint8_t> fcpWire()
-{
-    return wire({0x06020300, 0x00010200, 0x08290000, 0, 0x0042ffff, 0, 0x00010000, 0, 2, 0x28000000});
-}
-// IPv4 00:1b:21:3a:4f:5e <- 52:54:00:12:34:56, optionally tagged 81000064;
-// payload words 45000054 1c464000 4001a05b.
+// PLOGI (ELS) 010200 -> fffffc, OX_ID 1234; FCP_CMND 010200 -> 020300, OX_ID 0042.
+const std::string kPlogi = "22fffffc 00010200 01290000 00000000 1234ffff 00000000 03000000 20200000 88000800 00ff0000";
+const std::string kFcp = "06020300 00010200 08290000 00000000 0042ffff 00000000 00010000 00000000 00000002 28000000";
+// IPv4 00:1b:21:3a:4f:5e <- 52:54:00:12:34:56, optionally tagged 81000064.
 inline std::vector<uint8_t> ethWire(bool vlan)
 {
-    std::vector<uint32_t> w = {0x001b213a, 0x4f5e5254, 0x00123456, 0x08004500, 0x00541c46, 0x40004001,
-                               0xa05bc0a8, 0x010ac0a8, 0x01010000};
-    if (vlan)
-        w.insert(w.begin() + 3, 0x81000064);
-    return wire(w, 2);
+    return wire("001b213a4f5e 525400123456 " + std::string(vlan ? "81000064 " : "") +
+                "0800 45000054 1c464000 4001a05b c0a8010a c0a80101");
 }
 
 inline char* cs(const char* text) { return const_cast<char*>(text); }
+constexpr uint16_t B = TRACE_ENTRY_BEGIN, E = TRACE_ENTRY_END, P = TRACE_ENTRY_PORT, PP = TRACE_ENTRY_PORT_PAIR,
+                   RX = TRACE_ENTRY_RX, TX = TRACE_ENTRY_TX;
+const std::string kWwn = "10:00:00:05:1e:12:34:56";
 
-// A record as (step id, flags, word1, word2, word3).
+// FC frames with R_CTL 22 (record word 25 is R_CTL << 24 | D_ID) into the buffer.
+inline TraceFrameFilter* rctl22(int bufferId, std::initializer_list<TraceStep*> steps)
+{
+    auto* filter = new TraceFrameFilter();
+    filter->rule.offset_from = kHostsimMatchFc;
+    filter->rule.field_1 = {0xFF000000, 25, 0x22000000};
+    filter->bufferId = bufferId;
+    for (TraceStep* step : steps)
+        filter->addStep(step);
+    return filter;
+}
+
+// A buffer's records, oldest first, as (step id, flags, word1, word2, word3).
 using Rec = std::tuple<uint16_t, uint16_t, uint32_t, uint32_t, uint32_t>;
 using Recs = std::vector<Rec>;
-
-// A buffer's records, oldest first.
 inline Recs recs(TraceBuffer* buffer)
 {
     Recs out;
@@ -64,39 +64,22 @@ inline Recs recs(TraceBuffer* buffer)
     return out;
 }
 
-// What `write` puts in a file; the text of a file, "<missing>" if there is none.
+// What `write` puts in a file, "<missing>" if there is no file.
 inline std::string streamText(const std::function<void(FILE*)>& write, FILE* file = tmpfile())
 {
     if (file == nullptr)
         return "<missing>";
-    write(file);
-    rewind(file);
+    write(file), rewind(file);
     std::string text;
     for (int c; (c = fgetc(file)) != EOF;)
         text += char(c);
-    fclose(file);
-    return text;
+    return fclose(file), text;
 }
-inline std::string fileText(const std::string& path)
-{
-    return streamText([](FILE*) {}, fopen(path.c_str(), "rb"));
-}
-
-inline std::string describeText(TraceStep* step)
-{
-    return streamText([step](FILE* f) { step->describe(f); });
-}
+inline std::string describeText(TraceStep* step) { return streamText([step](FILE* f) { step->describe(f); }); }
 
 // apiSupport.cpp defines syslog, __syslog_chk and closelog in the executable:
 // the library's messages land here, in static memory (nothing allocates).
-struct SyslogCapture {
-    int priority[256];
-    char text[256][1024];
-    size_t count;
-    int closelogs;
-};
-extern SyslogCapture syslogCap;
-
+extern struct SyslogCapture { int priority[256]; char text[256][1024]; size_t count; int closelogs; } syslogCap;
 inline void syslogClear() { syslogCap.count = 0, syslogCap.closelogs = 0; }
 
 // The captured lines, marked "<priority> " unless at 134 (LOG_LOCAL0 | LOG_INFO); clears.
@@ -106,8 +89,7 @@ inline std::vector<std::string> syslogLines()
     for (size_t i = 0; i < syslogCap.count && i < 256; i++)
         out.push_back((syslogCap.priority[i] == 134 ? "" : "<" + std::to_string(syslogCap.priority[i]) + "> ") +
                       syslogCap.text[i]);
-    syslogClear();
-    return out;
+    return syslogClear(), out;
 }
 
 #endif

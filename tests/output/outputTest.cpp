@@ -12,40 +12,34 @@
 namespace {
 
 constexpr int32_t T0 = 1700000000;   // 2023-11-14 22:13:20 UTC
-constexpr uint16_t B = TRACE_ENTRY_BEGIN, E = TRACE_ENTRY_END, P = TRACE_ENTRY_PORT,
-                   PP = TRACE_ENTRY_PORT_PAIR, RX = TRACE_ENTRY_RX;
-const std::string kWwn = "10:00:00:05:1e:12:34:56";
 const std::string kHead = "only rejects false exact reject 0x0 sof_mask 0x0 offset from 1\n";
 
-std::string at(int sec, int usec = 0)
+template <class... Args>
+std::string fmt(const char* format, Args... args)
 {
-    char text[64];
-    snprintf(text, sizeof text, "2023-11-14 22:13:%02d.%06d", 20 + sec, usec);
-    return text;
+    char text[256];
+    return snprintf(text, sizeof text, format, args...), text;
 }
+std::string at(int sec, int usec = 0) { return fmt("2023-11-14 22:13:%02d.%06d", 20 + sec, usec); }
 
 // Runs saveTrace or debugDump into a file and returns the file's text.
 std::string run(TraceApi& api, void (TraceApi::*op)(char*), const std::string& name = "out")
 {
     std::string path = ::testing::TempDir() + "traceOutput" + std::to_string(getpid()) + name;
     (api.*op)(cs(path.c_str()));
-    std::string text = fileText(path);
-    remove(path.c_str());
-    return text;
+    std::string text = streamText([](FILE*) {}, fopen(path.c_str(), "rb"));
+    return remove(path.c_str()), text;
 }
 
 // A buffer as the debug dump lays it out, every slot in slot order.
-std::string bufferDump(int id, const char* name, int next, bool wrapped, Recs slots, int size)
+std::string bufferDump(int id, const char* name, int size, int next, bool wrapped, Recs slots)
 {
+    std::string text = fmt("Trace Buffer %d\nbufferId %d bufferName %s numEntries %d, size bytes %d nextIndex %d, "
+                           "wrapped %s\n", id, id, name, size, size * 16 + 24, next, wrapped ? "true" : "false");
     slots.resize(size_t(size));
-    char line[160];
-    snprintf(line, sizeof line, "Trace Buffer %d\nbufferId %d bufferName %s numEntries %d, size bytes %d nextIndex %d, "
-             "wrapped %s\n", id, id, name, size, size * 16 + 24, next, wrapped ? "true" : "false");
-    std::string text = line;
     for (int i = 0; i < size; i++) {
         const auto& [step, flags, w1, w2, w3] = slots[size_t(i)];
-        snprintf(line, sizeof line, "%5d: id %5.5d flags 0x%4.4x 0x%08x 0x%08x 0x%08x \n", i, step, flags, w1, w2, w3);
-        text += line;
+        text += fmt("%5d: id %5.5d flags 0x%4.4x 0x%08x 0x%08x 0x%08x \n", i, step, flags, w1, w2, w3);
     }
     return text;
 }
@@ -61,41 +55,22 @@ protected:
         event.fmtPrefix(cs("LOGIN"));
         auto gone = std::make_unique<TraceDeviceEvent>();
         goneId = gone->stepId_m;
-        ASSERT_TRUE(api.initTraceBuffer(10, cs("alpha"), 16, false));
-        ASSERT_TRUE(api.initTraceBuffer(20, cs("beta"), 4, false));
-        ASSERT_TRUE(api.initTraceBuffer(30, nullptr, 2, false));
-        api.captureFcFrame();
-        auto* custom = new TraceFrameFilter();
-        custom->rule.offset_from = kHostsimMatchFc;
-        custom->rule.field_1 = {0xFF000000, 25, 0x22000000};
-        custom->bufferId = 20;
-        custom->addStep(api.fcHeader_m);
-        custom->addStep(api.els_m);
-        api.addFrameFilter(custom);
-        hostsimClockSet(T0 + 1, 0);
-        api.traceRx(&fcp.frame);
+        ASSERT_TRUE(api.initTraceBuffer(10, cs("alpha"), 16, false) && api.initTraceBuffer(20, cs("beta"), 4, false) &&
+                    api.initTraceBuffer(30, nullptr, 2, false));
+        api.captureFcFrame(), api.addFrameFilter(rctl22(20, {api.fcHeader_m, api.els_m}));
+        hostsimClockSet(T0 + 1, 0), api.traceRx(&fcp.frame);
         hostsimClockSet(T0 + 2, 0);   // overwritten below but for its last record
         api.traceDeviceEvent(0x1f, wwn, 9, 20, api.identifier_m->stepId_m);
-        hostsimClockSet(T0 + 2, 500000);
-        api.traceDeviceEvent(0x1f, wwn, 9, 10, event.stepId_m);
-        hostsimClockSet(T0 + 3, 0);   // equal times in buffers 20 and 10
-        api.traceRx(&plogi.frame);
-        api.beginTrace();
-        api.addToTrace(gone.get(), 1, 2, 3);
-        api.endTrace();
+        hostsimClockSet(T0 + 2, 500000), api.traceDeviceEvent(0x1f, wwn, 9, 10, event.stepId_m);
+        hostsimClockSet(T0 + 3, 0), api.traceRx(&plogi.frame);   // equal times in buffers 20 and 10
+        api.beginTrace(), api.addToTrace(gone.get(), 1, 2, 3), api.endTrace();
         gone.reset();
         ASSERT_TRUE(api.initTraceBuffer(40, cs("delta"), 16, true));
-        hostsimClockSet(T0 + 4, 0);
-        api.beginTrace();
-        api.addToTrace(api.els_m, 0x05000000, 0, 0);
-        api.endTrace();
+        hostsimClockSet(T0 + 4, 0), api.beginTrace(), api.addToTrace(api.els_m, 0x05000000, 0, 0), api.endTrace();
         api.addToTrace(&event, 0x10000005, 0x1e123456, 0xabc);   // after the end
-        hostsimClockSet(T0 + 5, 0);
-        api.beginTrace();   // left open
-        api.addToTrace(api.els_m, 0x02000000, 1, 2);
-        api.addToTrace(api.identifier_m, T0 + 9, 999, 0);
-        hostsimClockSet(T0 + 6, 0);
-        api.traceDeviceEvent(0x2f, wwn, 10, 10, event.stepId_m);
+        hostsimClockSet(T0 + 5, 0), api.beginTrace();            // left open
+        api.addToTrace(api.els_m, 0x02000000, 1, 2), api.addToTrace(api.identifier_m, T0 + 9, 999, 0);
+        hostsimClockSet(T0 + 6, 0), api.traceDeviceEvent(0x2f, wwn, 10, 10, event.stepId_m);
         hostsimClockUseReal();
     }
     std::string filters()
@@ -109,13 +84,12 @@ protected:
     TraceDeviceEvent event;
     uint16_t goneId = 0;
     WorldWideName wwn{0x10000005, 0x1e123456};
-    HostFcFrame plogi{plogiWire(), hostsimPort(7)};
-    HostFcFrame fcp{fcpWire(), hostsimPortPair(2, 7)};
+    HostFcFrame plogi{wire(kPlogi), hostsimPort(7)}, fcp{wire(kFcp), hostsimPortPair(2, 7)};
 };
 
 TEST_F(OutputTest, SavedTrace)
 {
-    EXPECT_EQ(run(api, &TraceApi::saveTrace, "trace"),
+    EXPECT_EQ(run(api, &TraceApi::saveTrace),
               "2 TraceFrameFilters defined:\n" + filters() + "alpha ID: 10 Bytes: 280 Wrapped: false, Starts " + at(1) +
                   " Ends " + at(6) + " Number Events 4\nbeta ID: 20 Bytes: 88 Wrapped: true, Starts " + at(3) +
                   " Ends " + at(3) + " Number Events 1\nTrace Buffer 30 ID: 30 Bytes: 56 Wrapped: false, "
@@ -137,42 +111,34 @@ TEST_F(OutputTest, DebugDump)
                    ev = event.stepId_m;
     const uint32_t w1 = 0x10000005, w2 = 0x1e123456, s = T0;
     std::string registry = "traceStepCount " + std::to_string(TraceStep::traceStepCount_m) + "\n";
-    for (uint32_t i = 0; i < TraceStep::traceStepCount_m; i++) {
-        TraceStep* step = TraceStep::getStep(int(i));
-        registry += step != nullptr ? describeText(step) : std::to_string(i) + ": step null\n";
-    }
-    EXPECT_EQ(run(api, &TraceApi::debugDump, "dump"),
+    for (uint32_t i = 0; i < TraceStep::traceStepCount_m; i++)
+        registry += TraceStep::getStep(int(i)) ? describeText(TraceStep::getStep(int(i))) : fmt("%u: step null\n", i);
+    EXPECT_EQ(run(api, &TraceApi::debugDump),
               registry + "2 FrameFilters defined:\n" + filters() +
-                  bufferDump(10, "alpha", 8, false,
+                  bufferDump(10, "alpha", 16, 8, false,
                              {{id, B | PP, s + 1, 0, 0x00020007}, {fc, RX | E, 0x06020300, 0x08010200, 0x0042ffff},
                               {id, B | P, s + 2, 500000, 9}, {ev, E, w1, w2, 0x1f}, {id, B, s + 3, 0, 0},
-                              {goneId, E, 1, 2, 3}, {id, B | P, s + 6, 0, 10}, {ev, E, w1, w2, 0x2f}},
-                             16) +
-                  bufferDump(20, "beta", 1, true,
+                              {goneId, E, 1, 2, 3}, {id, B | P, s + 6, 0, 10}, {ev, E, w1, w2, 0x2f}}) +
+                  bufferDump(20, "beta", 4, 1, true,
                              {{els, RX | E, 0x03000000, 0x20200000, 0x88000800}, {id, E | P, s + 2, 0, 9},
-                              {id, B | P, s + 3, 0, 7}, {fc, RX, 0x22fffffc, 0x01010200, 0x1234ffff}},
-                             4) +
-                  bufferDump(30, "Trace Buffer 30", 0, false, {}, 2) +
-                  bufferDump(40, "delta", 6, false,
+                              {id, B | P, s + 3, 0, 7}, {fc, RX, 0x22fffffc, 0x01010200, 0x1234ffff}}) +
+                  bufferDump(30, "Trace Buffer 30", 2, 0, false, {}) +
+                  bufferDump(40, "delta", 16, 6, false,
                              {{id, B, s + 4, 0, 0}, {els, E, 0x05000000, 0, 0}, {ev, 0, w1, w2, 0xabc},
-                              {id, B, s + 5, 0, 0}, {els, 0, 0x02000000, 1, 2}, {id, 0, s + 9, 999, 0}},
-                             16));
+                              {id, B, s + 5, 0, 0}, {els, 0, 0x02000000, 1, 2}, {id, 0, s + 9, 999, 0}}));
 }
 
 TEST_F(OutputTest, OutputChangesNothingAndReportsErrors)
 {
-    const std::string dump = run(api, &TraceApi::debugDump, "dump1");
-    const std::string save = run(api, &TraceApi::saveTrace, "save1");
-    api.saveTrace(nullptr);
-    api.debugDump(nullptr);
+    const std::string dump = run(api, &TraceApi::debugDump), save = run(api, &TraceApi::saveTrace);
+    api.saveTrace(nullptr), api.debugDump(nullptr);
     EXPECT_EQ(syslogCap.count, 0u);
     EXPECT_EQ(run(api, &TraceApi::saveTrace, "/no/out") + run(api, &TraceApi::debugDump, "/no/out"),
               "<missing><missing>");
     const std::string line = "<5> Can't open " + ::testing::TempDir() + "traceOutput" + std::to_string(getpid()) +
                              "/no/out errno 2";
     EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
-    EXPECT_EQ(run(api, &TraceApi::debugDump, "dump2"), dump);
-    EXPECT_EQ(run(api, &TraceApi::saveTrace, "save2"), save);
+    EXPECT_EQ(run(api, &TraceApi::debugDump) + run(api, &TraceApi::saveTrace), dump + save);
 }
 
 // The merge keeps a cursor per buffer, on the stack up to 64 buffers and on
@@ -196,14 +162,9 @@ TEST_P(ManyBuffersTest, MergeOrder)
     }
     hostsimClockUseReal();
     std::sort(order.begin(), order.end());
-    std::string expected;
-    for (const auto& [sec, i] : order) {
-        char address[16];
-        snprintf(address, sizeof address, "%6.6x", 5000 - 3 * i);
-        expected += std::to_string(5000 - 3 * i) + ": " + at(sec) + " port " + std::to_string(i) + "  " + address +
-                    "/" + kWwn + "\n";
-    }
-    std::string text = run(api, &TraceApi::saveTrace, "trace");
+    std::string expected, text = run(api, &TraceApi::saveTrace);
+    for (const auto& [sec, i] : order)
+        expected += fmt("%d: %s port %d  %6.6x/", 5000 - 3 * i, at(sec).c_str(), i, 5000 - 3 * i) + kWwn + "\n";
     size_t start = 0;   // after the filter line and one summary line per buffer
     for (int line = 0; line <= GetParam(); line++)
         start = text.find('\n', start) + 1;
