@@ -2,28 +2,26 @@
 # consumer.sh install|cmake|pkgconfig <build dir> <source dir> <work dir>
 #   install: installs the build into <work>/prefix and checks the tree;
 #   cmake / pkgconfig: builds and runs consumer/ against that tree alone.
-# The build's settings come in TRACELIB_* and CONSUMER_* variables (see
-# CMakeLists.txt). Exit status 77: skipped.
+# Settings come in TRACELIB_* and CONSUMER_* variables (see CMakeLists.txt). Exit status 77: skipped.
 set -euo pipefail
 mode=$1 build=$(cd "$2" && pwd) source=$(cd "$3" && pwd) work=$4
-prefix=$work/prefix libdir=$work/prefix/${TRACELIB_LIBDIR:-lib}
+prefix=$work/prefix libdir=$work/prefix/${TRACELIB_LIBDIR:-lib} out=$work/$mode-consumer
 version=${TRACELIB_VERSION:?} cxx=${CONSUMER_CXX:-c++} cxxflags=${CONSUMER_CXXFLAGS:-} ldflags=${CONSUMER_LDFLAGS:-}
 major=${version%%.*} lib=$libdir/libtracelib.so.${TRACELIB_VERSION}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # Without a library path the program finds the installed library by SONAME.
 loads_installed() {
-  local loaded
-  loaded=$(env -u LD_LIBRARY_PATH ldd "$1" | awk -v so="libtracelib.so.$major" '$1 == so { print $3 }')
-  [ -n "$loaded" ] && [ "$(readlink -f "$loaded")" = "$(readlink -f "$lib")" ] || fail "$1 loads '$loaded', not $lib"
+  local so; so=$(env -u LD_LIBRARY_PATH ldd "$1" | awk -v so="libtracelib.so.$major" '$1 == so { print $3 }')
+  [ -n "$so" ] && [ "$(readlink -f "$so")" = "$(readlink -f "$lib")" ] || fail "$1 loads '$so', not $lib"
 }
-consume() {
+run() { loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" "$2" && [ -s "$2" ] || fail "$2 is empty"; }
+if [ "$mode" != install ]; then
   [ -d "$prefix" ] || fail "nothing installed in $prefix"
   # A library built with a sanitizer only links into programs built with it.
   if readelf -d --dyn-syms "$lib" | grep -E 'NEEDED.*lib(a|ub|t)san| UND __(asan|ubsan|tsan)_' >/dev/null &&
      [[ " $cxxflags $ldflags " != *-fsanitize=* ]]; then echo "SKIP: sanitizer build"; exit 77; fi
-  out=$work/$mode-consumer && rm -rf "$out" && mkdir -p "$out"
-}
-run() { loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" "$2" && [ -s "$2" ] || fail "$2 is empty"; }
+  rm -rf "$out" && mkdir -p "$out"
+fi
 case $mode in
 install)
   rm -rf "$prefix" && cmake --install "$build" --prefix "$prefix"
@@ -32,9 +30,8 @@ install)
   [ "$(readlink "$libdir/libtracelib.so")" = "libtracelib.so.$major" ] || fail "bad development link"
   [ "$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')" = "libtracelib.so.$major" ] || fail "bad SONAME"
   ! readelf -d "$lib" | grep -E '(RPATH|RUNPATH)' | grep -F "$build" >/dev/null || fail "library searches the build tree"
-  inc=$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib
   for h in "$source"/include/*.h "$source"/common/include/*.h "$source"/host/*.h hostsim/hostsim.h; do
-    [ -f "$inc/${h##"$source"/*/}" ] || fail "header $h not installed"
+    [ -f "$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib/${h##"$source"/*/}" ] || fail "header $h not installed"
   done
   for f in libtracehost.a libtraceclock.a cmake/tracelib/tracelibConfig.cmake \
            cmake/tracelib/tracelibConfigVersion.cmake pkgconfig/tracelib.pc pkgconfig/tracehost.pc; do
@@ -45,14 +42,12 @@ install)
     fail "tracereplay not installed"
   ;;
 cmake)
-  consume
   CC=${CONSUMER_CC:-cc} CXX=$cxx cmake -S "$source/tests/install/consumer" -B "$out" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_FLAGS="$cxxflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DEXPECTED_TRACELIB_VERSION="$version"
   cmake --build "$out" && run "$out/consumer" "$out/trace.txt"
   ;;
 pkgconfig)
-  consume
   export PKG_CONFIG_PATH=$libdir/pkgconfig && unset PKG_CONFIG_LIBDIR
   [ "$(pkg-config --modversion tracelib)" = "$version" ] || fail "pkg-config reports another version"
   pclibdir=$(pkg-config --variable=libdir tracelib)

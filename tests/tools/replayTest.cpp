@@ -2,94 +2,89 @@
 // against their saved files, and bad input.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <functional>
 #include <memory>
 
 #include "frameDecode.h"
 #include "hostsim.h"
 #include "linkType.h"
-#include "options.h"
 #include "support.h"
 
 using namespace replay;
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+using Words = std::vector<uint32_t>;
+
+Bytes operator+(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
+Bytes W(const Words& words)   // big-endian
+{
+    Bytes b;
+    for (uint32_t w : words)
+        b.insert(b.end(), {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)});
+    return b;
+}
 const Bytes kMacA{0x0e, 0xfc, 0x00, 0x01, 0x0a, 0x0b}, kMacB{0x00, 0x0d, 0xec, 0x01, 0x02, 0x03};
-const Bytes kEls = fcBytes(0x22, 0xFFFFFE, 0x010A0B, 0x01, 0x0101, 0xFFFF, {4, 0, 0, 0});
+// An ELS (PLOGI-sized command word only) from 010a0b to fffffe, OX_ID 0101.
+const Bytes kEls = W({0x22FFFFFE, 0x010A0B, 0x01000000, 0, 0x0101FFFF, 0, 0x04000000});
 constexpr uint32_t kVlan = 0x81000000 | 1002, kSTag = 0x88A800C8;
-Bytes fcoe(const std::vector<uint32_t>& tags, const Bytes& fc) { return ethBytes(kMacB, kMacA, tags, 0x8906, fc); }
+Bytes eth(const Words& tags, uint16_t type, const Bytes& payload)
+{
+    return kMacB + kMacA + W(tags) + Bytes{uint8_t(type >> 8), uint8_t(type)} + payload;
+}
+// FCoE: version and SOFi3, the FC frame, then CRC and EOFt.
+Bytes fcoe(const Words& tags, const Bytes& fc)
+{
+    return eth(tags, 0x8906, Bytes(13, 0) + Bytes{0x2E} + fc + Bytes{0, 0, 0, 0x7A, 0x42, 0, 0, 0});
+}
+// 2024-05-14 09:30:00 UTC in microseconds, the samples' epoch.
+constexpr int64_t kSampleStart = 1715679000LL * 1000000;
+// A classic little-endian capture file; frame i at micros[i] (default i) past the epoch.
+std::string capture(uint32_t link, const std::vector<Bytes>& frames, const std::vector<int64_t>& micros = {})
+{
+    std::string file;
+    auto le = [&](uint32_t v) { for (int i = 0; i < 4; ++i) file += char(v >> 8 * i); };
+    for (uint32_t v : {0xa1b2c3d4u, 0x00040002u, 0u, 0u, 65535u, link})
+        le(v);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        int64_t at = kSampleStart + (micros.empty() ? int64_t(i) : micros[i]);
+        for (size_t v : {size_t(at / 1000000), size_t(at % 1000000), frames[i].size(), frames[i].size()})
+            le(uint32_t(v));
+        file.append(frames[i].begin(), frames[i].end());
+    }
+    return file;
+}
+// Source line numbers of step descriptions ("src/x.cpp.101:") masked, so that
+// golden files survive the library's sources moving by a line.
+std::string withoutSourceLines(const std::string& text)
+{
+    return std::regex_replace(text, std::regex(R"((\.cpp)\.[0-9]+:)"), "$1.N:");
+}
 
 TEST(Decode, FramesPerLinkType)
 {
     using S = DecodeStatus;
     const FrameKind E = FrameKind::Ethernet, F = FrameKind::Fc;
-    const Bytes delimited = Bytes{0xBC, 0xB5, 0x56, 0x56} + kEls + Bytes{0, 0, 0, 0, 0xBC, 0x95, 0x75, 0x75};
-    struct { const char* name; int link; Bytes bytes; S status; FrameKind kind = E; bool fcoe = false; } cases[] = {
-        {"Fc2", kLinkFc2, kEls, S::Ok, F, false},
-        {"Fc2Delimited", kLinkFc2Delimited, delimited, S::Ok, F, false},
-        {"Ethernet", kLinkEthernet, ethBytes(kMacA, kMacB, {}, 0x0800, Bytes(46, 1)), S::Ok, E, false},
-        {"FcoeUntagged", kLinkEthernet, fcoe({}, fcoeBytes(kEls)), S::Ok, F, true},
-        {"FcoeTagged", kLinkEthernet, fcoe({kVlan}, fcoeBytes(kEls)), S::Ok, F, true},
-        {"FcoeDoubleTagged", kLinkEthernet, fcoe({kSTag, kVlan}, fcoeBytes(kEls)), S::Ok, F, true},
-        {"Fc2ShortHeader", kLinkFc2, Bytes(23, 0), S::TooShort},
-        {"Fc2DelimitedNoTrailer", kLinkFc2Delimited, Bytes(4 + 24 + 7, 0xBC), S::TooShort},
-        {"EthernetShortHeader", kLinkEthernet, Bytes(13, 0xFF), S::TooShort},
-        {"TagWithoutEtherType", kLinkEthernet, ethBytes(kMacA, kMacB, {}, 0x8100, {}), S::TooShort},
-        {"FcoeNoTrailer", kLinkEthernet, fcoe({}, Bytes(14 + 24 + 7, 0)), S::TooShort},
-        {"Empty", kLinkEthernet, {}, S::TooShort},
-        {"BeyondRecord", kLinkFc2, Bytes(24 + 10240 + 1, 0), S::TooLong},
-        {"UnsupportedLinkType", 105, kEls, S::UnsupportedLinkType}};
+    struct { int link; Bytes bytes; S status; FrameKind kind = E; bool fcoe = false; } cases[] = {
+        {kLinkFc2, kEls, S::Ok, F}, {kLinkFc2Delimited, W({0xBCB55656}) + kEls + W({0, 0xBC957575}), S::Ok, F},
+        {kLinkEthernet, eth({}, 0x0800, Bytes(46, 1)), S::Ok}, {kLinkEthernet, fcoe({}, kEls), S::Ok, F, true},
+        {kLinkEthernet, fcoe({kVlan}, kEls), S::Ok, F, true},
+        {kLinkEthernet, fcoe({kSTag, kVlan}, kEls), S::Ok, F, true},
+        {kLinkFc2, Bytes(23, 0), S::TooShort}, {kLinkEthernet, eth({}, 0x8100, {}), S::TooShort},
+        {kLinkFc2, Bytes(24 + 10240 + 1, 0), S::TooLong}, {105, kEls, S::UnsupportedLinkType}};
     auto raw = std::make_unique<fcRawFrameStruct>();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         DecodedFrame frame;
         ASSERT_EQ(decodeFrame(c.bytes.data(), c.bytes.size(), c.link, hostsimPort(4), *raw, frame), c.status);
-        if (c.status != S::Ok) {   // a reused record holds no stale frame
-            EXPECT_EQ(hostsimKind(raw.get()), HOSTSIM_KIND_NONE);
-            continue;
-        }
-        EXPECT_EQ(frame.kind, c.kind);
-        EXPECT_EQ(frame.fcoe, c.fcoe);
-        EXPECT_EQ(hostsimRecordPort(raw.get()).h0, 4);
-        EXPECT_EQ(hostsimKind(raw.get()), c.kind == F ? HOSTSIM_KIND_FC : HOSTSIM_KIND_ETHERNET);
-        if (c.kind == F) {
-            fcFrame fc{raw.get()};
-            EXPECT_EQ(std::vector<uint32_t>({frame.sourceId, fc.Get_R_CTL(), fc.Get_OX_ID()}),
-                      std::vector<uint32_t>({0x010A0B, 0x22, 0x0101}));
-        }
+        fcFrame fc{raw.get()};   // a failed decode leaves no stale frame in the reused record
+        EXPECT_EQ(hostsimKind(raw.get()), c.status != S::Ok ? HOSTSIM_KIND_NONE
+                                          : c.kind == F   ? HOSTSIM_KIND_FC : HOSTSIM_KIND_ETHERNET) << &c - cases;
+        EXPECT_TRUE(c.status != S::Ok || (frame.kind == c.kind && frame.fcoe == c.fcoe)) << &c - cases;
+        EXPECT_TRUE(c.status != S::Ok || c.kind != F ||
+                    Words({frame.sourceId, fc.Get_R_CTL(), fc.Get_OX_ID(), hostsimRecordPort(raw.get()).h0}) ==
+                        Words({0x010A0B, 0x22, 0x0101, 4})) << &c - cases;
+        EXPECT_TRUE(!c.fcoe || (frame.hasSourceMac && Bytes(frame.sourceMac, frame.sourceMac + 6) == kMacA));
     }
-    Bytes payload = fcoeBytes(kEls);
-    payload[14 + kEls.size() + 3] = 0x7A;   // last CRC byte
-    Bytes bytes = fcoe({kVlan}, payload);
-    DecodedFrame frame;
-    ASSERT_EQ(decodeFrame(bytes.data(), bytes.size(), kLinkEthernet, hostsimPort(0), *raw, frame), S::Ok);
-    EXPECT_EQ(std::vector<uint32_t>({raw->record[HOSTSIM_D_SOF], raw->record[HOSTSIM_D_EOF],
-                                     raw->record[HOSTSIM_D_CHECK_VALUE], raw->record[HOSTSIM_D_FRAME_BYTES]}),
-              std::vector<uint32_t>({HOSTSIM_SOF_I3, HOSTSIM_EOF_T, 0x7A, uint32_t(kEls.size())}));
-    EXPECT_TRUE(frame.hasSourceMac && Bytes(frame.sourceMac, frame.sourceMac + 6) == kMacA);
-}
-
-TEST(Options, PortsFiltersAndLocalAddresses)
-{
-    for (auto [text, path, h0, h1, h2] : {std::tuple{"a.pcap", "a.pcap", 3, 0, 0}, {"a.pcap@7", "a.pcap", 7, 0, 0},
-                                          {"a.pcap@2.7", "a.pcap", 0xFFFF, 2, 7},
-                                          {"dir@x/b.pcap@0x10", "dir@x/b.pcap", 16, 0, 0}, {"@o.pcap", "@o.pcap", 3, 0, 0}}) {
-        InputFile input = parseInputFile(text, 3);
-        EXPECT_EQ(input.path, path);
-        EXPECT_EQ(std::vector<int>({input.port.h0, input.port.h1, input.port.h2}), std::vector<int>({h0, h1, h2})) << text;
-    }
-    FilterRequest r = parseFilterRequest("match=fc,rctl=22,did=fffffe,sid=0x010200");   // one word, one field
-    EXPECT_EQ(std::vector<uint32_t>({r.rule.field_1.offset, r.rule.field_1.mask, r.rule.field_1.value,
-                                     r.rule.field_2.offset, r.rule.field_2.mask, r.rule.field_2.value, r.rule.field_3.mask}),
-              std::vector<uint32_t>({25, ~0u, 0x22FFFFFE, 26, 0x00FFFFFF, 0x010200, 0}));
-    EXPECT_EQ(parseFilterRequest("match=rjt,reason=00,steps=fchdr").rule.exact_reject, 0x100u);
-    for (const char* good : {"0e:fc:00:01:0a:0B", "00-1b-21-aa-bb-cc", "010200", "0x010200", "01.02.00"})
-        EXPECT_TRUE(LocalAddresses().add(good)) << good;
-    for (const char* bad : {"0e:fc:00:01:0a", "0e:fc-00:01:0a:0b", "01020", "0x01020g", "", "0e:fc:00:01:0a:0b:0c", "1.2.3"})
-        EXPECT_FALSE(LocalAddresses().add(bad)) << bad;
 }
 
 TEST(Options, BadCommandLinesAreRefusedWithAReasonAndExitTwo)
@@ -97,32 +92,17 @@ TEST(Options, BadCommandLinesAreRefusedWithAReasonAndExitTwo)
     const std::pair<Args, const char*> cases[] = {
         {{}, "no capture file"}, {{"--bogus", "x"}, "unknown option --bogus"}, {{"x", "-o"}, "needs a value"},
         {{"--fc=1", "x"}, "takes no value"}, {{"x@70000"}, "too large"}, {{"x@1.x"}, "bad port"},
-        {{"--buffer", "name=x", "x"}, "has no id="}, {{"--buffer", "id=0", "x"}, "reserved"},
-        {{"--buffer", "id=1,entries=100", "x"}, "not a power of two"}, {{"--buffer", "id=1,entries=0", "x"}, "power of two"},
-        {{"--buffer", "id=1,size=8", "x"}, "unknown buffer setting"},
+        {{"--buffer", "id=1,entries=100", "x"}, "not a power of two"},
         {{"--buffer", "id=1", "--buffer", "id=1", "x"}, "defined twice"},
-        {{"--filter", "buffer=3,match=els", "x"}, "no --buffer defines"}, {{"--filter", "match=ip", "x"}, "unknown match"},
-        {{"--filter", "match=any", "x"}, "needs steps="}, {{"--filter", "match=els,steps=fchdr+tcp", "x"}, "unknown step"},
-        {{"--filter", "match=fc,steps=pld", "x"}, "unknown step"}, {{"--filter", "match=fc,steps=pld:1:2:3:4", "x"}, "one to three"},
-        {{"--filter", "match=eth,rctl=22", "x"}, "does not fit"}, {{"--filter", "match=fc,rctl=122", "x"}, "too large"},
-        {{"--filter", "match=fc,reason=3", "x"}, "needs match=rjt"},
-        {{"--filter", "match=fcp,rctl=6,sid=1,ethertype=1", "x"}, "does not fit"}, {{"--local", "host", "x"}, "neither a MAC"}};
+        {{"--filter", "match=ip", "x"}, "unknown match"}, {{"--filter", "match=eth,rctl=22", "x"}, "does not fit"},
+        {{"--local", "host", "x"}, "neither a MAC"}};
     for (const auto& [args, message] : cases) {
-        try {
-            parseOptions(args);
-            ADD_FAILURE() << message << ": accepted";
-        } catch (const UsageError& error) {
-            EXPECT_TRUE(contains(error.what(), message)) << error.what();
-        }
-    }
-    for (const Args& args : {Args{}, {"--buffer", "id=1,entries=3", "x.pcap"}, {"--nope"}}) {
         RunResult run = runReplay(args);
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(contains(run.err, "Try 'tracereplay --help'") && run.out.empty()) << run.err;
+        EXPECT_EQ(run.exitCode, 2) << message;
+        EXPECT_TRUE(contains(run.err, message) && contains(run.err, "Try 'tracereplay --help'") && run.out.empty())
+            << run.err;
     }
 }
-
-const std::vector<std::string> kSamples{"fc-host.pcap", "fc-target.pcap", "eth-fcoe.pcap"};
 
 // The golden files were made by this tool from the samples; the capture
 // clock makes the replay deterministic, so they must match byte for byte.
@@ -130,14 +110,14 @@ TEST(Golden, SamplesDefaultRoutedAndPcapng)
 {
     Args args, ng;
     ScratchDir dir;
-    for (const std::string& name : kSamples) {
+    for (const std::string name : {"fc-host.pcap", "fc-target.pcap", "eth-fcoe.pcap"}) {
         args.push_back(samplePath(name));
         ng.push_back(dir.path(name + "ng"));
         if (runProgram("editcap", {"-F", "pcapng", args.back(), ng.back()}).exitCode != 0)
             ng.clear();
     }
-    const std::string golden = withoutSourceLines(readFile(goldenPath("samples-default.trace")));
-    for (const Args& files : {args, ng}) {
+    const std::string golden = withoutSourceLines(readFile(GOLDEN_DIR "/samples-default.trace"));
+    for (const Args& files : {args, ng}) {   // without editcap: no pcapng run
         RunResult run = runReplay(files);
         ASSERT_EQ(run.exitCode, files.empty() ? 2 : 0) << run.err;
         EXPECT_TRUE(files.empty() || (run.err.empty() && withoutSourceLines(run.out) == golden)) << run.err;
@@ -148,17 +128,20 @@ TEST(Golden, SamplesDefaultRoutedAndPcapng)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(run.out.empty());
     EXPECT_EQ(withoutSourceLines(readFile(dir.path("routed.trace"))),
-              withoutSourceLines(readFile(goldenPath("samples-routed.trace"))));
+              withoutSourceLines(readFile(GOLDEN_DIR "/samples-routed.trace")));
 }
 
 TEST(Replay, FilesMergeInTimeOrderWithTiesInFileOrder)
 {
     ScratchDir dir;
-    auto frame = [](int64_t at, uint16_t oxId) {
-        return TestFrame{kSampleStart + at, fcBytes(0x06, 0x010400, 0x010200, 8, oxId, 0xFFFF)};
+    auto frames = [](const Words& oxIds) {   // one FCP frame per OX_ID
+        std::vector<Bytes> out;
+        for (uint32_t ox : oxIds)
+            out.push_back(W({0x06010400, 0x010200, 0x08000000, 0, ox << 16 | 0xFFFF, 0}));
+        return out;
     };
-    writeCapture(dir.path("a"), 224, {frame(10, 0xA1), frame(30, 0xA2), frame(30, 0xA3), frame(20, 0xA4)});
-    writeCapture(dir.path("b"), 224, {frame(5, 0xB1), frame(30, 0xB2), frame(40, 0xB3)});
+    writeFile(dir.path("a"), capture(224, frames({0xA1, 0xA2, 0xA3, 0xA4}), {10, 30, 30, 20}));
+    writeFile(dir.path("b"), capture(224, frames({0xB1, 0xB2, 0xB3}), {5, 30, 40}));
     RunResult run = runReplay({dir.path("b"), dir.path("a")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::string order;   // a file whose times go back keeps its own order
@@ -204,15 +187,9 @@ TEST(Replay, ElsToOneBufferOtherFcToAnother)
     }
     EXPECT_EQ(std::make_pair(counts[0], counts[1]), std::make_pair(3 + 2, 14 + 4));
     EXPECT_TRUE(contains(run.out, "FC ID: 1 Bytes: 1048600 Wrapped: false") && contains(run.out, "ELS ID: 2 "));
-    // Only the LS_RJT with its reason word, and FCoE frames by EtherType.
-    run = runReplay({"--filter", "match=rjt,reason=09,steps=fchdr+pld:1", "--filter",
-                     "match=eth,ethertype=8906,steps=ethmac", samplePath("fc-host.pcap"), samplePath("eth-fcoe.pcap")});
-    std::vector<std::string> lines = traceLines(run.out);
-    ASSERT_EQ(lines.size(), 1u) << run.out;
-    EXPECT_TRUE(contains(lines[0], "r_ctl 23 d_id 010200 s_id 010500") && contains(lines[0], "pld 1 00092900"));
 }
 
-TEST(Replay, SyslogDumpAndWallClock)
+TEST(Replay, SyslogAndDump)
 {
     ScratchDir dir;
     RunResult run = runReplay({"--syslog", "--dump", dir.path("dump"), "-o", dir.path("t"),
@@ -227,48 +204,29 @@ TEST(Replay, SyslogDumpAndWallClock)
     std::string dump = readFile(dir.path("dump"));
     EXPECT_TRUE(contains(dump, "3 FrameFilters defined:") && contains(dump, "Trace Buffer 1"));
     EXPECT_TRUE(contains(readFile(dir.path("t")), "3 TraceFrameFilters defined:"));
-    run = runReplay({"--wall-clock", samplePath("fc-target.pcap")});
-    EXPECT_EQ(traceLines(run.out).size(), 7u);
-    EXPECT_FALSE(contains(run.out, "2024-05-14"));
 }
 
 // Every problem gets one line naming the file (and frame); the rest is
 // still replayed, the output still written, and the exit code is 1.
 TEST(Replay, BadInputIsReportedSkippedAndTheRestStillSaved)
 {
-    const Bytes ipv4 = ethBytes(kMacA, kMacB, {}, 0x0800, Bytes(46, 1)), fc = kEls;
-    auto capture = [](uint32_t link, std::vector<Bytes> frames) {
-        return [=](const std::string& path) {
-            std::vector<TestFrame> records;
-            for (const Bytes& b : frames)
-                records.push_back({kSampleStart + int64_t(records.size()), b});
-            writeCapture(path, link, records);
-        };
-    };
-    auto edited = [](const char* sample, std::function<void(std::string&)> edit) {
-        return [=](const std::string& path) {
-            std::string content = readFile(samplePath(sample));
-            edit(content);
-            writeFile(path, content);
-        };
-    };
-    const struct { std::function<void(const std::string&)> make; const char* message; size_t traced; } cases[] = {
-        {[](const std::string&) {}, "No such file or directory", 0},
-        {[](const std::string& p) { mkdir(p.c_str(), 0755); }, "", 0},
-        {[](const std::string& p) { writeFile(p, "this is not a capture file at all\n"); }, "unknown file format", 0},
-        {[](const std::string& p) { writeFile(p, ""); }, "", 0},
-        {edited("fc-host.pcap", [](std::string& s) { s.resize(s.size() - 10); }), "frame 17: truncated", 16},
-        {edited("fc-target.pcap", [](std::string& s) { s += std::string(7, '\0'); }), "frame 8: truncated", 7},
-        {edited("fc-target.pcap", [](std::string& s) { s.replace(32, 4, "\xff\xff\xff\x7f"); }), "frame 1: ", 0},
-        {capture(105, {Bytes(40, 1)}), "unsupported link type 105", 0},
-        {capture(1, {ipv4, Bytes(13, 0xFF), ipv4}), "frame 2: frame too short for its headers (13 bytes)", 2},
-        {capture(1, {fcoe({kVlan}, Bytes(30, 0)), ipv4}), "frame 1: frame too short", 1},
-        {capture(224, {fc, Bytes(fc.begin(), fc.begin() + 20), fc}), "frame 2: frame too short", 2},
-        {capture(225, {Bytes(30, 0xBC)}), "frame 1: frame too short", 0}};
+    const Bytes ipv4 = eth({}, 0x0800, Bytes(46, 1));
+    const std::string host = readFile(samplePath("fc-host.pcap"));
+    std::string corrupt = readFile(samplePath("fc-target.pcap"));
+    corrupt.replace(32, 4, "\xff\xff\xff\x7f");   // first frame's length
+    const struct { bool exists; std::string content; const char* message; size_t traced; } cases[] = {
+        {false, "", "No such file or directory", 0}, {true, "not a capture file at all\n", "unknown file format", 0},
+        {true, "", "", 0}, {true, host.substr(0, host.size() - 10), "frame 17: truncated", 16},
+        {true, corrupt, "frame 1: ", 0}, {true, capture(105, {Bytes(40, 1)}), "unsupported link type 105", 0},
+        {true, capture(1, {ipv4, Bytes(13, 0xFF), ipv4}), "frame 2: frame too short for its headers (13 bytes)", 2},
+        {true, capture(1, {fcoe({kVlan}, Bytes(10, 0)), ipv4}), "frame 1: frame too short", 1},
+        {true, capture(224, {kEls, Bytes(kEls.begin(), kEls.begin() + 20), kEls}), "frame 2: frame too short", 2},
+        {true, capture(225, {Bytes(30, 0xBC)}), "frame 1: frame too short", 0}};
     for (const auto& c : cases) {
         ScratchDir dir;
-        std::string bad = dir.path("bad.pcap");
-        c.make(bad);
+        const std::string bad = dir.path("bad.pcap");
+        if (c.exists)
+            writeFile(bad, c.content);
         RunResult run = runReplay({"-o", dir.path("saved"), bad, samplePath("fc-target.pcap")});
         EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
@@ -278,11 +236,6 @@ TEST(Replay, BadInputIsReportedSkippedAndTheRestStillSaved)
             fromTarget += contains(line, " port 1 "), ++all;
         EXPECT_EQ(std::make_pair(fromTarget, all - fromTarget), std::make_pair(size_t{7}, c.traced)) << c.message;
     }
-    ScratchDir dir;
-    RunResult run = runReplay({"-o", dir.path("missing/saved"), "--dump", dir.path("dump"), samplePath("fc-target.pcap")});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(contains(run.err, "missing/saved: cannot write")) << run.err;
-    EXPECT_TRUE(contains(readFile(dir.path("dump")), "FrameFilters defined:"));
 }
 
 }  // namespace

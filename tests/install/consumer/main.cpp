@@ -15,9 +15,7 @@ int main(int argc, char** argv)
     char name[] = "consumer";
     if (argc != 2 || !api.initTraceBuffer(1, name, 64, true))
         return 2;
-    api.captureFcFrame();
-    api.captureEthFrame();
-    api.captureELS();
+    api.captureFcFrame(), api.captureEthFrame(), api.captureELS();
     HostFcFrame frame({0x22, 0xff, 0xff, 0xfc, 0, 0x01, 0x02, 0, 0x01, 0x29, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0xff,
                        0xff, 0, 0, 0, 0, 0x03, 0, 0, 0, 0x20, 0x20, 0, 0},
                       port_id_t{3, 0, 0});
