@@ -5,14 +5,13 @@
 #include <stdint.h>
 
 #include <string>
-#include <vector>
+
+#include "wireBytes.h"
 
 typedef struct pcap pcap_t;
 typedef struct pcap_dumper pcap_dumper_t;
 
 namespace samplegen {
-
-using Bytes = std::vector<uint8_t>;
 
 class CaptureWriter {
 public:

@@ -10,23 +10,6 @@ constexpr size_t kMinimumFrame = 60;
 constexpr uint8_t kFcoeSofI3 = 0x2E;
 constexpr uint8_t kFcoeEofT = 0x42;
 
-void put16(Bytes& out, uint32_t value)
-{
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-
-void put32(Bytes& out, uint32_t value)
-{
-    put16(out, value >> 16);
-    put16(out, value);
-}
-
-void append(Bytes& out, const Bytes& more)
-{
-    out.insert(out.end(), more.begin(), more.end());
-}
-
 // The one's complement sum of the IPv4 and ICMP headers.
 uint16_t internetChecksum(const Bytes& data, size_t from, size_t to)
 {

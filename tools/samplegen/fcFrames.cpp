@@ -13,35 +13,6 @@ constexpr uint8_t kElsPrli = 0x20;
 constexpr uint8_t kElsScr = 0x62;
 constexpr uint8_t kElsRscn = 0x61;
 
-void put16(Bytes& out, uint32_t value)
-{
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-
-void put24(Bytes& out, uint32_t value)
-{
-    out.push_back(static_cast<uint8_t>(value >> 16));
-    put16(out, value);
-}
-
-void put32(Bytes& out, uint32_t value)
-{
-    put16(out, value >> 16);
-    put16(out, value);
-}
-
-void put64(Bytes& out, uint64_t value)
-{
-    put32(out, static_cast<uint32_t>(value >> 32));
-    put32(out, static_cast<uint32_t>(value));
-}
-
-void append(Bytes& out, const Bytes& more)
-{
-    out.insert(out.end(), more.begin(), more.end());
-}
-
 // Common service parameters of a login: FC-PH versions 0x20, buffer-to-
 // buffer credit 3, continuously increasing offset, 2112-byte frames.
 void putCommonServiceParameters(Bytes& out, bool fabric)
