@@ -8,14 +8,11 @@
 # results stay in build/bench/results.json and build/bench/bench.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh >&2
+DEPS_LOG=build/bench/deps.log scripts/deps.sh bench
 
 build=build/bench
 mkdir -p "$build"
-jobs=$(nproc)
-if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRACELIB_BENCH=ON \
-         -DTRACELIB_TESTS=OFF -DTRACELIB_TOOLS=OFF &&
-       cmake --build "$build" -j"$jobs" --target tracelib_bench; } >"$build/build.log" 2>&1; then
+if ! { cmake --preset bench && cmake --build --preset bench -j"$(nproc)"; } >"$build/build.log" 2>&1; then
   cat "$build/build.log" >&2
   exit 1
 fi

@@ -5,7 +5,8 @@
 #         [-DRUNTIMES=<sanitizer runtime>|<...>] -P checkSymbols.cmake
 #
 # Allowed undefined symbols:
-#   - versioned symbols of the runtime: GLIBC_*, GLIBCXX_*, CXXABI_*, GCC_*
+#   - versioned symbols of the runtime: GLIBC_*, GLIBCXX_*, CXXABI_*, GCC_*, and
+#     CXXABI_ARM_* (the ARM EABI's __aeabi_* helpers)
 #     (any word size: GLIBC_2.0 on i386 as well as GLIBC_2.2.5 on x86-64);
 #   - the weak hooks every shared object carries: __gmon_start__,
 #     _ITM_deregisterTMCloneTable, _ITM_registerTMCloneTable, __cxa_finalize;
@@ -41,7 +42,7 @@ endif()
 # never matches TimevalString.
 set(hostClassPattern
     "^_ZN(13EthernetFrame|7fcFrame|9FrameUtil|7Timeval|13TimevalString|13WorldWideName|19WorldWideNameString)[A-Z0-9]")
-set(runtimeVersionPattern "^(GLIBC|GLIBCXX|CXXABI|GCC)_[0-9]")
+set(runtimeVersionPattern "^(GLIBC|GLIBCXX|CXXABI|CXXABI_ARM|GCC)_[0-9]")
 set(weakHooks __gmon_start__ _ITM_deregisterTMCloneTable _ITM_registerTMCloneTable __cxa_finalize)
 set(sanitizerPattern "^__(asan|ubsan|lsan|sanitizer|tsan|msan|hwasan)_")
 
