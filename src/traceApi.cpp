@@ -1,9 +1,9 @@
-// The trace API: the identifier and ELS steps, buffers and manual traces,
-// frame filters and frame tracing, device events, system-log mirroring, and
-// the saved trace file and debug dump.
+// The trace API proper: the identifier step that opens every trace, buffers
+// and manual traces, frame filters and their presets, frame tracing, device
+// events and system-log mirroring. The saved file and the debug dump are in
+// traceOutput.cpp; the other capture steps in captureSteps.cpp.
 #include "traceApi.h"
 
-#include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,17 +13,17 @@
 #include "stepText.h"
 #include "traceAssert.h"
 
-// Identifier records are read back into a Timeval field by field.
+// Identifier records are read back into a Timeval field by field (here and
+// by the merge of the saved file).
 static_assert(sizeof(Timeval) == 8 && sizeof(Timeval::tv_sec) == 4 &&
                   sizeof(Timeval::tv_usec) == 4 && offsetof(Timeval, tv_usec) == 4,
               "Timeval is two 32-bit fields");
 
 namespace {
 const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // 134: trace lines, switch messages
-const int kFileErrorPriority = LOG_NOTICE;          // 5: saveTrace/debugDump file errors
 const int kSyslogLineSize = 255;                    // at most 254 characters a line
 const int kPortTextSize = 64;
-const uint16_t kPortPairMarker = 0xFFFF;
+const uint16_t kPortPairMarker = 0xFFFF;            // port_id_t::h0 of a port pair
 const uint32_t kOffsetFromFc = 1;
 const uint32_t kOffsetFromEthernet = 2;
 
@@ -31,10 +31,23 @@ bool isPowerOfTwo(int n)
 {
     return n > 0 && (n & (n - 1)) == 0;
 }
+
+// How every record of a trace is finished once its step has filled it: it
+// carries the step's id, and with mirroring on its text joins the line.
+inline void stampRecord(TraceApi& api, TraceEntry* entry, TraceStep* step)
+{
+    entry->id = step->stepId_m;
+    if (api.syslogMsg_m != nullptr)
+        api.addTraceMsgToSyslog(entry, step);
+}
 }
 
 // ===========================================================================
 // Identifier step
+//
+// Defined here rather than with the other capture steps: every trace opens
+// with it, and in this file the compiler inlines its capture into the
+// per-frame path.
 
 TraceIdentifier::TraceIdentifier() {}
 
@@ -120,45 +133,6 @@ void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
 }
 
 // ===========================================================================
-// ELS step
-
-namespace {
-struct ElsCommand {
-    uint8_t code;
-    const char* name;
-};
-
-const ElsCommand kElsCommands[] = {
-    {0x01, "LS_RJT"},   {0x02, "LS_ACC"},     {0x03, "PLOGI"},    {0x04, "FLOGI"},
-    {0x05, "LOGO"},     {0x06, "ABTX"},       {0x07, "RCS"},      {0x08, "RES"},
-    {0x09, "RSS"},      {0x0A, "RSI"},        {0x0B, "ESTS"},     {0x0C, "ESTC"},
-    {0x0D, "ADVC"},     {0x0E, "RTV"},        {0x0F, "RLS"},      {0x10, "ECHO_ELS"},
-    {0x11, "TEST_ELS"}, {0x12, "RRQ"},        {0x13, "REC"},      {0x20, "PRLI"},
-    {0x21, "PRLO"},     {0x24, "TPRLO"},      {0x30, "GAID"},     {0x31, "FACT"},
-    {0x32, "FDACT"},    {0x50, "PDISC"},      {0x51, "FDISC"},    {0x52, "ADISC"},
-    {0x54, "FARP_REQ"}, {0x55, "FARP_REPLY"}, {0x56, "RPS"},      {0x57, "RPL"},
-    {0x58, "RPBC"},     {0x60, "FAN"},        {0x61, "RSCN"},     {0x62, "SCR"},
-    {0x70, "LINIT"},    {0x71, "LPC"},        {0x72, "LSTS"},     {0x78, "RNID"},
-    {0x79, "RLIR"},     {0x7A, "LIRR"},       {0x7B, "SCL"},      {0x7F, "EVFP"},
-    {0x90, "AUTH_ELS"}, {0xFF, "RTIN"},
-};
-
-const char* elsCommandName(uint32_t code)
-{
-    for (const ElsCommand& command : kElsCommands)
-        if (command.code == code)
-            return command.name;
-    return "CMD";
-}
-}
-
-void TraceEls::format(TraceEntry* entry, char* text, int size)
-{
-    snprintf(text, textCapacity(size), "ELS %s (%8.8x %8.8x %8.8x)",
-             elsCommandName(entry->word1 >> 24), entry->word1, entry->word2, entry->word3);
-}
-
-// ===========================================================================
 // Construction, buffers and manual traces
 
 TraceApi::TraceApi()
@@ -227,9 +201,7 @@ void TraceApi::beginTrace()
     TRACE_ASSERT(entry);
     entry->flags |= TRACE_ENTRY_BEGIN;
     identifier_m->capture(entry);
-    entry->id = identifier_m->stepId_m;
-    if (syslogMsg_m != nullptr)
-        addTraceMsgToSyslog(entry, identifier_m);
+    stampRecord(*this, entry, identifier_m);
 }
 
 void TraceApi::addToTrace(TraceStep* step, uint32_t word1, uint32_t word2, uint32_t word3)
@@ -239,12 +211,10 @@ void TraceApi::addToTrace(TraceStep* step, uint32_t word1, uint32_t word2, uint3
         return;
     TraceEntry* entry = currentBuffer_m->getFreeEntry();
     TRACE_ASSERT(entry);
-    entry->id = step->stepId_m;
     entry->word1 = word1;
     entry->word2 = word2;
     entry->word3 = word3;
-    if (syslogMsg_m != nullptr)
-        addTraceMsgToSyslog(entry, step);
+    stampRecord(*this, entry, step);
 }
 
 void TraceApi::endTrace()
@@ -359,9 +329,7 @@ void TraceApi::recordFrame(bool received, TraceBuffer* buffer, TraceStepList& st
     TRACE_ASSERT(entry);
     entry->flags |= TRACE_ENTRY_BEGIN;
     identifier_m->capture(entry, frame, port);
-    entry->id = identifier_m->stepId_m;
-    if (syslogMsg_m != nullptr)
-        addTraceMsgToSyslog(entry, identifier_m);
+    stampRecord(*this, entry, identifier_m);
 
     const uint16_t direction = received ? TRACE_ENTRY_RX : TRACE_ENTRY_TX;
     for (Element<TraceStep>* e = steps.get_first(); e != nullptr; e = e->get_next()) {
@@ -370,9 +338,7 @@ void TraceApi::recordFrame(bool received, TraceBuffer* buffer, TraceStepList& st
         TRACE_ASSERT(entry);
         entry->flags |= direction;
         step->capture(entry, frame, port);
-        entry->id = step->stepId_m;
-        if (syslogMsg_m != nullptr)
-            addTraceMsgToSyslog(entry, step);
+        stampRecord(*this, entry, step);
     }
     entry->flags |= TRACE_ENTRY_END;
     if (syslogMsg_m != nullptr)
@@ -408,19 +374,15 @@ void TraceApi::traceDeviceEvent(uint32_t address, WorldWideName& name, int port,
     TRACE_ASSERT(entry);
     entry->flags |= TRACE_ENTRY_BEGIN;
     identifier_m->capture(entry, name, address, port);
-    entry->id = identifier_m->stepId_m;
-    if (syslogMsg_m != nullptr)
-        addTraceMsgToSyslog(entry, identifier_m);
+    stampRecord(*this, entry, identifier_m);
 
     entry = buffer->getFreeEntry();
     TRACE_ASSERT(entry);
     step->capture(entry, name, address, port);
     entry->flags |= TRACE_ENTRY_END;
-    entry->id = step->stepId_m;
-    if (syslogMsg_m != nullptr) {
-        addTraceMsgToSyslog(entry, step);
+    stampRecord(*this, entry, step);
+    if (syslogMsg_m != nullptr)
         emitSyslogLine();
-    }
 }
 
 // ===========================================================================
@@ -474,200 +436,3 @@ void TraceApi::emitSyslogLine()
     syslogMsg_m[0] = '\0';
 }
 
-// ===========================================================================
-// Saved trace file and debug dump
-
-namespace {
-const int kTimeTextSize = 64;        // at most 63 characters of a time text
-const int kStackMergeCursors = 64;   // see writeMergedTraces
-
-// One buffer's read position while its traces are merged with the others'.
-struct MergeCursor {
-    TraceBuffer* buffer;   // null once exhausted, or with no opening record
-    TraceEntry* entry;     // the record to write next
-    int index;             // walk index for getFirstEntry/getNextEntry
-    Timeval time;          // time of the trace that opens at `entry`
-};
-
-Timeval openingTime(TraceEntry* entry)
-{
-    Timeval time;
-    time.tv_sec = static_cast<int32_t>(entry->word1);
-    time.tv_usec = static_cast<int32_t>(entry->word2);
-    time.normalize();
-    return time;
-}
-
-bool isEarlier(Timeval& a, Timeval& b)
-{
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
-}
-
-// Puts the cursor on the buffer's oldest opening record, or retires it.
-void positionCursor(MergeCursor& cursor, TraceBuffer* buffer)
-{
-    TraceEntry* entry = buffer->getFirstEntry(cursor.index);
-    while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN))
-        entry = buffer->getNextEntry(cursor.index);
-    if (entry == nullptr)
-        return;
-    cursor.entry = entry;
-    cursor.time = openingTime(entry);
-    cursor.buffer = buffer;
-}
-
-// The cursor whose next trace began first; ties go to the earlier buffer.
-MergeCursor* earliestCursor(MergeCursor* cursors, int count)
-{
-    MergeCursor* earliest = nullptr;
-    for (int i = 0; i < count; i++) {
-        MergeCursor& cursor = cursors[i];
-        if (cursor.buffer == nullptr)
-            continue;
-        if (earliest == nullptr || isEarlier(cursor.time, earliest->time))
-            earliest = &cursor;
-    }
-    return earliest;
-}
-
-// Writes the cursor's trace, from its opening record up to the next opening
-// record, and leaves the cursor on that record (or retires it).
-void writeTrace(FILE* file, MergeCursor& cursor)
-{
-    fprintf(file, "%d: ", cursor.buffer->bufferId);
-    TraceEntry* entry = cursor.entry;
-    do {
-        TraceStep* step = TraceStep::getStep(entry->id);
-        if (step == nullptr) {
-            fprintf(file, "NULL trace step id %d\n", entry->id);
-        } else {
-            step->write(entry, file);
-            if (!(entry->flags & TRACE_ENTRY_END))
-                fputc(' ', file);
-        }
-        entry = cursor.buffer->getNextEntry(cursor.index);
-    } while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN));
-
-    if (entry == nullptr) {
-        cursor.buffer = nullptr;
-        cursor.entry = nullptr;
-        return;
-    }
-    cursor.entry = entry;
-    cursor.time = openingTime(entry);
-}
-
-void copyTimeText(char* text, TraceEntry* record)
-{
-    if (record == nullptr) {
-        strlcpy(text, "never", kTimeTextSize);
-        return;
-    }
-    Timeval time(static_cast<int32_t>(record->word1), static_cast<int32_t>(record->word2));
-    TimevalString timeText(time);
-    strlcpy(text, timeText.text_m, kTimeTextSize);
-}
-}
-
-void TraceApi::writeBufferSummary(FILE* file, TraceBuffer* buffer)
-{
-    TraceEntry* start = nullptr;
-    TraceEntry* end = nullptr;
-    int opened = 0;
-    int index = 0;
-    TraceEntry* entry = buffer->getFirstEntry(index);
-    // Records before the first opening record are the rest of an overwritten
-    // trace and play no part.
-    while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN))
-        entry = buffer->getNextEntry(index);
-    for (; entry != nullptr; entry = buffer->getNextEntry(index)) {
-        if (entry->flags & TRACE_ENTRY_BEGIN)
-            opened++;
-        if (entry->id == identifier_m->stepId_m) {
-            end = entry;
-            if (start == nullptr)
-                start = entry;
-        }
-    }
-
-    char timeText[kTimeTextSize];
-    fprintf(file, "%s ID: %d Bytes: %d Wrapped: %s, ", buffer->bufferName, buffer->bufferId,
-            buffer->sizeBytes(), buffer->wrapped ? "true" : "false");
-    copyTimeText(timeText, start);
-    fprintf(file, "Starts %s ", timeText);
-    copyTimeText(timeText, end);
-    fprintf(file, "Ends %s Number Events %d\n", timeText, opened);
-    fflush(file);
-}
-
-// A k-way merge by the time of each trace's opening record. The cursors live
-// on the stack for up to kStackMergeCursors buffers; a host with more buffers
-// than that gets them from the heap for the duration of the call, so no
-// number of buffers can overflow the caller's stack.
-void TraceApi::writeMergedTraces(FILE* file)
-{
-    const int count = traceBuffers_m.size();
-    MergeCursor stackCursors[kStackMergeCursors];
-    MergeCursor* heapCursors = count > kStackMergeCursors ? new MergeCursor[count] : nullptr;
-    MergeCursor* cursors = heapCursors != nullptr ? heapCursors : stackCursors;
-
-    Element<TraceBuffer>* element = traceBuffers_m.get_first();
-    for (int i = 0; i < count; i++) {
-        TRACE_ASSERT(element);
-        cursors[i].buffer = nullptr;
-        cursors[i].entry = nullptr;
-        cursors[i].index = 0;
-        positionCursor(cursors[i], element->item());
-        element = element->get_next();
-    }
-    while (MergeCursor* cursor = earliestCursor(cursors, count))
-        writeTrace(file, *cursor);
-    delete[] heapCursors;
-}
-
-void TraceApi::closeOutput(FILE* file, char* path)
-{
-    if (fclose(file) != 0)
-        syslog(kFileErrorPriority, "problem closing %s errno %d", path, errno);
-}
-
-void TraceApi::saveTrace(char* path)
-{
-    if (path == nullptr)
-        return;
-    FILE* file = fopen(path, "w");
-    if (file == nullptr) {
-        syslog(kFileErrorPriority, "Can't open %s errno %d", path, errno);
-        return;
-    }
-    fprintf(file, "%d TraceFrameFilters defined:\n", frameFilters_m->size());
-    for (Element<TraceFrameFilter>* e = frameFilters_m->get_first(); e != nullptr;
-         e = e->get_next())
-        e->item()->dump(file);
-    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
-        writeBufferSummary(file, e->item());
-    if (traceBuffers_m.size() != 0)
-        writeMergedTraces(file);
-    closeOutput(file, path);
-}
-
-void TraceApi::debugDump(char* path)
-{
-    if (path == nullptr)
-        return;
-    FILE* file = fopen(path, "w");
-    if (file == nullptr) {
-        syslog(kFileErrorPriority, "Can't open %s errno %d", path, errno);
-        return;
-    }
-    TraceStep::dump(file);
-    fprintf(file, "%d FrameFilters defined:\n", frameFilters_m->size());
-    for (Element<TraceFrameFilter>* e = frameFilters_m->get_first(); e != nullptr;
-         e = e->get_next())
-        e->item()->dump(file);
-    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
-        fprintf(file, "Trace Buffer %d\n", e->item()->bufferId);
-        e->item()->dump(file);
-    }
-    closeOutput(file, path);
-}

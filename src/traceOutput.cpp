@@ -1,0 +1,215 @@
+// The trace API's output: the saved trace file (filters, one summary line a
+// buffer, then every buffer's traces merged by time) and the debug dump.
+#include "traceApi.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <syslog.h>
+
+#include "traceAssert.h"
+
+namespace {
+const int kFileErrorPriority = LOG_NOTICE;   // 5: saveTrace/debugDump file errors
+const int kTimeTextSize = 64;                //  at most 63 characters of a time text
+const int kStackMergeCursors = 64;           // see writeMergedTraces
+
+// One buffer's read position while its traces are merged with the others'.
+struct MergeCursor {
+    TraceBuffer* buffer;   // null once exhausted, or with no opening record
+    TraceEntry* entry;     // the record to write next
+    int index;             // walk index for getFirstEntry/getNextEntry
+    Timeval time;          // time of the trace that opens at `entry`
+};
+
+Timeval openingTime(TraceEntry* entry)
+{
+    Timeval time;
+    time.tv_sec = static_cast<int32_t>(entry->word1);
+    time.tv_usec = static_cast<int32_t>(entry->word2);
+    time.normalize();
+    return time;
+}
+
+bool isEarlier(Timeval& a, Timeval& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
+}
+
+// Puts the cursor on the buffer's oldest opening record, or retires it.
+void positionCursor(MergeCursor& cursor, TraceBuffer* buffer)
+{
+    TraceEntry* entry = buffer->getFirstEntry(cursor.index);
+    while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN))
+        entry = buffer->getNextEntry(cursor.index);
+    if (entry == nullptr)
+        return;
+    cursor.entry = entry;
+    cursor.time = openingTime(entry);
+    cursor.buffer = buffer;
+}
+
+// The cursor whose next trace began first; ties go to the earlier buffer.
+MergeCursor* earliestCursor(MergeCursor* cursors, int count)
+{
+    MergeCursor* earliest = nullptr;
+    for (int i = 0; i < count; i++) {
+        MergeCursor& cursor = cursors[i];
+        if (cursor.buffer == nullptr)
+            continue;
+        if (earliest == nullptr || isEarlier(cursor.time, earliest->time))
+            earliest = &cursor;
+    }
+    return earliest;
+}
+
+// Writes the cursor's trace, from its opening record up to the next opening
+// record, and leaves the cursor on that record (or retires it).
+void writeTrace(FILE* file, MergeCursor& cursor)
+{
+    fprintf(file, "%d: ", cursor.buffer->bufferId);
+    TraceEntry* entry = cursor.entry;
+    do {
+        TraceStep* step = TraceStep::getStep(entry->id);
+        if (step == nullptr) {
+            fprintf(file, "NULL trace step id %d\n", entry->id);
+        } else {
+            step->write(entry, file);
+            if (!(entry->flags & TRACE_ENTRY_END))
+                fputc(' ', file);
+        }
+        entry = cursor.buffer->getNextEntry(cursor.index);
+    } while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN));
+
+    if (entry == nullptr) {
+        cursor.buffer = nullptr;
+        cursor.entry = nullptr;
+        return;
+    }
+    cursor.entry = entry;
+    cursor.time = openingTime(entry);
+}
+
+void copyTimeText(char* text, TraceEntry* record)
+{
+    if (record == nullptr) {
+        strlcpy(text, "never", kTimeTextSize);
+        return;
+    }
+    Timeval time(static_cast<int32_t>(record->word1), static_cast<int32_t>(record->word2));
+    TimevalString timeText(time);
+    strlcpy(text, timeText.text_m, kTimeTextSize);
+}
+}
+
+void TraceApi::writeBufferSummary(FILE* file, TraceBuffer* buffer)
+{
+    TraceEntry* start = nullptr;
+    TraceEntry* end = nullptr;
+    int opened = 0;
+    int index = 0;
+    TraceEntry* entry = buffer->getFirstEntry(index);
+    // Records before the first opening record are the rest of an overwritten
+    // trace and play no part.
+    while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN))
+        entry = buffer->getNextEntry(index);
+    for (; entry != nullptr; entry = buffer->getNextEntry(index)) {
+        if (entry->flags & TRACE_ENTRY_BEGIN)
+            opened++;
+        if (entry->id == identifier_m->stepId_m) {
+            end = entry;
+            if (start == nullptr)
+                start = entry;
+        }
+    }
+
+    char timeText[kTimeTextSize];
+    fprintf(file, "%s ID: %d Bytes: %d Wrapped: %s, ", buffer->bufferName, buffer->bufferId,
+            buffer->sizeBytes(), buffer->wrapped ? "true" : "false");
+    copyTimeText(timeText, start);
+    fprintf(file, "Starts %s ", timeText);
+    copyTimeText(timeText, end);
+    fprintf(file, "Ends %s Number Events %d\n", timeText, opened);
+    fflush(file);
+}
+
+// A k-way merge by the time of each trace's opening record. The cursors live
+// on the stack for up to kStackMergeCursors buffers; a host with more buffers
+// than that gets them from the heap for the duration of the call, so no
+// number of buffers can overflow the caller's stack.
+void TraceApi::writeMergedTraces(FILE* file)
+{
+    const int count = traceBuffers_m.size();
+    MergeCursor stackCursors[kStackMergeCursors];
+    MergeCursor* heapCursors = count > kStackMergeCursors ? new MergeCursor[count] : nullptr;
+    MergeCursor* cursors = heapCursors != nullptr ? heapCursors : stackCursors;
+
+    Element<TraceBuffer>* element = traceBuffers_m.get_first();
+    for (int i = 0; i < count; i++) {
+        TRACE_ASSERT(element);
+        cursors[i].buffer = nullptr;
+        cursors[i].entry = nullptr;
+        cursors[i].index = 0;
+        positionCursor(cursors[i], element->item());
+        element = element->get_next();
+    }
+    while (MergeCursor* cursor = earliestCursor(cursors, count))
+        writeTrace(file, *cursor);
+    delete[] heapCursors;
+}
+
+namespace {
+// Both files open the same way: a null path writes nothing, and a file that
+// cannot be created is reported to the system log.
+FILE* openOutput(char* path)
+{
+    if (path == nullptr)
+        return nullptr;
+    FILE* file = fopen(path, "w");
+    if (file == nullptr)
+        syslog(kFileErrorPriority, "Can't open %s errno %d", path, errno);
+    return file;
+}
+
+// The filter count under the name each file gives them, then every filter,
+// newest first.
+void writeFilters(FILE* file, const char* heading, List<Element<TraceFrameFilter>>& filters)
+{
+    fprintf(file, "%d %s defined:\n", filters.size(), heading);
+    for (Element<TraceFrameFilter>* e = filters.get_first(); e != nullptr; e = e->get_next())
+        e->item()->dump(file);
+}
+}
+
+void TraceApi::closeOutput(FILE* file, char* path)
+{
+    if (fclose(file) != 0)
+        syslog(kFileErrorPriority, "problem closing %s errno %d", path, errno);
+}
+
+void TraceApi::saveTrace(char* path)
+{
+    FILE* file = openOutput(path);
+    if (file == nullptr)
+        return;
+    writeFilters(file, "TraceFrameFilters", *frameFilters_m);
+    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
+        writeBufferSummary(file, e->item());
+    if (traceBuffers_m.size() != 0)
+        writeMergedTraces(file);
+    closeOutput(file, path);
+}
+
+void TraceApi::debugDump(char* path)
+{
+    FILE* file = openOutput(path);
+    if (file == nullptr)
+        return;
+    TraceStep::dump(file);
+    writeFilters(file, "FrameFilters", *frameFilters_m);
+    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
+        fprintf(file, "Trace Buffer %d\n", e->item()->bufferId);
+        e->item()->dump(file);
+    }
+    closeOutput(file, path);
+}
