@@ -15,18 +15,26 @@
 
 class TraceFrameFilter {
 public:
+    // Every rule word 0, buffer id 0, no steps. A filter without steps still
+    // matches frames, and the trace API then records nothing for them.
     TraceFrameFilter();
+    // Deletes the step list's elements, never the steps.
     ~TraceFrameFilter();
 
     TraceFrameFilter(const TraceFrameFilter&) = delete;
     TraceFrameFilter& operator=(const TraceFrameFilter&) = delete;
 
     // Appends a step (not owned); the same step may appear more than once.
+    // step must be non-null, otherwise the process stops.
     void addStep(TraceStep* step);
+    // The rule's flags line, one line for each field group whose mask is
+    // non-zero, the buffer line, then each step's describe line. stream must
+    // be non-null.
     void dump(FILE* stream);
 
     RegisterFrameEntry rule;   // must stay the first member
-    int bufferId;              // 0: the trace API's current buffer
+    int bufferId;              // 0: the trace API's current buffer; an id with
+                               // no buffer makes matched frames go untraced
     TraceStepList stepList;
 };
 

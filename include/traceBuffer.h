@@ -33,26 +33,35 @@ public:
 
 class TraceBuffer {
 public:
-    // numEntries must be a non-zero power of two. A null name gives
-    // "Trace Buffer <id>".
+    // Allocates the whole ring, every record zero. numEntries must be a
+    // non-zero power of two, otherwise the process stops. The name is copied
+    // whole; a null name gives "Trace Buffer <id>". A ring too large for
+    // memory throws std::bad_alloc.
     TraceBuffer(int id, char* name, int numEntries);
     ~TraceBuffer();
 
     TraceBuffer(const TraceBuffer&) = delete;
     TraceBuffer& operator=(const TraceBuffer&) = delete;
 
-    // The slot at nextIndex, cleared; advances the ring. Never null.
+    // The slot at nextIndex, cleared; advances the ring. Never null. Once
+    // every slot has been handed out it is the oldest record, overwritten.
     TraceEntry* getFreeEntry();
     // The record handed out last, or null if none has been.
     TraceEntry* getCurrentEntry();
-    // Oldest-to-newest walk; the cursor belongs to the caller.
+    // Oldest-to-newest walk of the records handed out; the cursor belongs to
+    // the caller and the records are read in place. getFirstEntry never
+    // returns null: on a buffer that handed out nothing it is slot 0, all
+    // zero. getNextEntry returns null past the newest record.
     TraceEntry* getFirstEntry(int& cursor);
     TraceEntry* getNextEntry(int& cursor);
 
+    // A header line, then one line a slot in slot order (not oldest first),
+    // unused slots included. A null stream writes nothing.
     void dump(FILE* stream);
 
-    // The size that dumps and saved files report: the records plus the
-    // buffer's own bookkeeping.
+    // The size that dumps and saved files report: 16 bytes a record plus 24
+    // for the buffer's own bookkeeping; the figure wraps for rings of 2^27
+    // records or more.
     int sizeBytes();
 
     int bufferId;
