@@ -8,7 +8,6 @@
 #include "frameReplay.h"
 #include "fuzzCheck.h"
 #include "hostsimClock.h"
-#include "linkType.h"
 #include "traceApi.h"
 
 static uint32_t word(const uint8_t* p, bool bigEndian)
@@ -50,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         length = length < size - pos ? length : size - pos;
         hostsimClockSet(static_cast<int32_t>(word(header, bigEndian)),
                         static_cast<int32_t>(word(header + 4, bigEndian)));
-        replay::DecodeStatus status = replayer.replay(length ? data + pos : nullptr, length,
-                                                      linkType, hostsimPort(index));
+        replay::DecodeStatus status =
+            replayer.replay(length ? data + pos : nullptr, length, linkType, hostsimPort(index));
         FUZZ_CHECK(replay::decodeStatusText(status) != nullptr);
         decoded += status == replay::DecodeStatus::Ok;
         FUZZ_CHECK(replay::isSupportedLinkType(linkType) ||

@@ -22,9 +22,18 @@ inline std::string readFile(const std::string& path)
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
-inline void writeFile(const std::string& path, const std::string& s) { std::ofstream(path, std::ios::binary) << s; }
-inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-inline std::string samplePath(const std::string& name) { return SAMPLES_DIR "/" + name; }
+inline void writeFile(const std::string& path, const std::string& s)
+{
+    std::ofstream(path, std::ios::binary) << s;
+}
+inline bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+inline std::string samplePath(const std::string& name)
+{
+    return SAMPLES_DIR "/" + name;
+}
 
 // A fresh directory, removed with everything in it at the end of the test.
 struct ScratchDir {
@@ -32,11 +41,18 @@ struct ScratchDir {
         std::string name = std::filesystem::temp_directory_path().string() + "/replaytest-XXXXXX";
         return std::string(mkdtemp(name.data()));
     }();
-    ~ScratchDir() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
     std::string path(const std::string& name) const { return dir + "/" + name; }
 };
 
-struct RunResult { int exitCode = -1; std::string out, err; };   // exit code -1: killed by a signal
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};  // exit code -1: killed by a signal
 
 // Runs `program` with standard input from /dev/null.
 inline RunResult runProgram(const std::string& program, const Args& args)
@@ -45,8 +61,10 @@ inline RunResult runProgram(const std::string& program, const Args& args)
     std::string command = "'" + program + "'";
     for (const std::string& arg : args)
         command += " '" + std::regex_replace(arg, std::regex("'"), "'\\''") + "'";
-    int status = system((command + " </dev/null >" + dir.path("out") + " 2>" + dir.path("err")).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path("out")), readFile(dir.path("err"))};
+    int status =
+        system((command + " </dev/null >" + dir.path("out") + " 2>" + dir.path("err")).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path("out")),
+            readFile(dir.path("err"))};
 }
 inline RunResult runReplay(Args args)
 {

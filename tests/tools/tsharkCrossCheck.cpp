@@ -7,9 +7,10 @@
 
 namespace {
 
-const char* const kFields[] = {"fc.r_ctl", "fc.d_id", "fc.s_id", "fc.type", "fc.ox_id", "fc.rx_id",
-                               "fcels.opcode", "eth.dst", "eth.src", "eth.type"};
-const char* const kTraceKeys[] = {"r_ctl", "d_id", "s_id", "type", "ox_id", "rx_id", "ELS", "dmac", "smac"};
+const char* const kFields[] = {"fc.r_ctl", "fc.d_id",      "fc.s_id", "fc.type", "fc.ox_id",
+                               "fc.rx_id", "fcels.opcode", "eth.dst", "eth.src", "eth.type"};
+const char* const kTraceKeys[] = {"r_ctl", "d_id", "s_id", "type", "ox_id",
+                                  "rx_id", "ELS",  "dmac", "smac"};
 
 // One frame from a trace line: the word after each key ("ELS NAME (04...": the command byte).
 std::vector<std::string> fromTrace(const std::string& line)
@@ -17,7 +18,8 @@ std::vector<std::string> fromTrace(const std::string& line)
     std::vector<std::string> f;
     for (const char* key : kTraceKeys) {
         std::smatch m;
-        std::string pattern = std::string(" ") + key + (key[0] == 'E' ? R"( [^(]*\((..))" : R"( (\S+))");
+        std::string pattern =
+            std::string(" ") + key + (key[0] == 'E' ? R"( [^(]*\((..))" : R"( (\S+))");
         f.push_back(std::regex_search(line, m, std::regex(pattern)) ? m[1].str() : "");
     }
     return f;
@@ -34,7 +36,7 @@ std::vector<std::string> fromTshark(const std::string& row)
         f.push_back(cell);
     }
     f.resize(10);
-    if (f[9] == "8906" || !f[0].empty())   // FCoE is traced as the FC frame it carries: no MACs
+    if (f[9] == "8906" || !f[0].empty())  // FCoE is traced as the FC frame it carries: no MACs
         f[7] = f[8] = "";
     f.pop_back();
     return f;

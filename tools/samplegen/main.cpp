@@ -8,8 +8,9 @@
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: samplegen DIRECTORY\n"
-                             "Writes the sample capture files into DIRECTORY (which must exist).\n");
+        std::fprintf(stderr,
+                     "usage: samplegen DIRECTORY\n"
+                     "Writes the sample capture files into DIRECTORY (which must exist).\n");
         return 2;
     }
     try {

@@ -1,8 +1,5 @@
 #include "scenario.h"
 
-#include "ethFrames.h"
-#include "fcFrames.h"
-
 namespace samplegen {
 
 namespace {
@@ -13,7 +10,7 @@ constexpr int kLinkFc2Delimited = 225;
 
 // 2024-05-14 09:30:00 UTC.
 constexpr int64_t kStart = 1715679000LL * 1000000;
-constexpr int64_t kSwitchDelay = 3;   // microseconds between the two ports
+constexpr int64_t kSwitchDelay = 3;  // microseconds between the two ports
 
 constexpr uint32_t kFabricLogin = 0xFFFFFE;
 constexpr uint32_t kFabricController = 0xFFFFFD;
@@ -63,7 +60,7 @@ FcHeader elsReply(const FcHeader& to, uint16_t rxId)
 struct FcEvent {
     int64_t micros;
     Bytes frame;
-    bool atTarget;   // also seen on the target's port
+    bool atTarget;  // also seen on the target's port
 };
 
 std::vector<FcEvent> fabricLogin()
@@ -77,11 +74,12 @@ std::vector<FcEvent> fabricLogin()
     FcHeader flogi = request(kRctlElsRequest, kTypeEls, kFabricLogin, 0x000000, 0x0001);
     add(0, flogi, loginPayload(kElsFlogi, kHostPortName, kHostNodeName), false);
     FcHeader flogiAcc = elsReply(flogi, 0x0C01);
-    flogiAcc.dId = kHost;   // the accept assigns the address
+    flogiAcc.dId = kHost;  // the accept assigns the address
     add(410, flogiAcc, loginPayload(kElsLsAcc, kFabricPortName, kFabricName), false);
     FcHeader nsLogin = request(kRctlElsRequest, kTypeEls, kNameServer, kHost, 0x0002);
     add(1250, nsLogin, loginPayload(kElsPlogi, kHostPortName, kHostNodeName), false);
-    add(380, elsReply(nsLogin, 0x0C02), loginPayload(kElsLsAcc, kFabricPortName, kFabricName), false);
+    add(380, elsReply(nsLogin, 0x0C02), loginPayload(kElsLsAcc, kFabricPortName, kFabricName),
+        false);
     FcHeader scr = request(kRctlElsRequest, kTypeEls, kFabricController, kHost, 0x0003);
     add(2020, scr, scrPayload(), false);
     add(215, elsReply(scr, 0x0C03), lsAccPayload(), false);
@@ -90,13 +88,14 @@ std::vector<FcEvent> fabricLogin()
     add(95, elsReply(rscn, 0x0004), lsAccPayload(), false);
     FcHeader plogi = request(kRctlElsRequest, kTypeEls, kTarget, kHost, 0x0005);
     add(3100, plogi, loginPayload(kElsPlogi, kHostPortName, kHostNodeName), true);
-    add(640, elsReply(plogi, 0x2A01), loginPayload(kElsLsAcc, kTargetPortName, kTargetNodeName), true);
+    add(640, elsReply(plogi, 0x2A01), loginPayload(kElsLsAcc, kTargetPortName, kTargetNodeName),
+        true);
     FcHeader prli = request(kRctlElsRequest, kTypeEls, kTarget, kHost, 0x0006);
     add(520, prli, prliPayload(false), true);
     add(330, elsReply(prli, 0x2A02), prliPayload(true), true);
     FcHeader busy = request(kRctlElsRequest, kTypeEls, kBusyTarget, kHost, 0x0007);
     add(260, busy, loginPayload(kElsPlogi, kHostPortName, kHostNodeName), false);
-    add(180, elsReply(busy, 0xFFFF), lsRjtPayload(0x09, 0x29), false);   // unable: no resources
+    add(180, elsReply(busy, 0xFFFF), lsRjtPayload(0x09, 0x29), false);  // unable: no resources
     FcHeader read = request(kRctlFcpCommand, kTypeFcp, kTarget, kHost, 0x0010);
     add(4800, read, fcpReadCommand(0, 0x2000, 1), true);
     FcHeader data = reply(kRctlFcpData, kTypeFcp, read, 0x2A10, kFctlData);
@@ -114,7 +113,8 @@ SampleFile targetPortFile(const std::vector<FcEvent>& events)
         if (!event.atTarget)
             continue;
         bool fromHost = (event.frame[5] << 16 | event.frame[6] << 8 | event.frame[7]) == kHost;
-        file.frames.push_back({event.micros + (fromHost ? kSwitchDelay : -kSwitchDelay), event.frame});
+        file.frames.push_back(
+            {event.micros + (fromHost ? kSwitchDelay : -kSwitchDelay), event.frame});
     }
     return file;
 }
@@ -134,9 +134,9 @@ SampleFile ethernetPortFile()
     const Mac broadcast{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
     const Mac enode{0x00, 0x1b, 0x21, 0xaa, 0xbb, 0xcc};
     const Mac fcf{0x00, 0x0d, 0xec, 0x01, 0x02, 0x03};
-    const Mac fabricAssigned{0x0e, 0xfc, 0x00, 0x01, 0x0a, 0x0b};   // FC-MAP + 010a0b
-    const uint32_t serverIp = 0xC0A80A14;    // 192.168.10.20
-    const uint32_t gatewayIp = 0xC0A80A01;   // 192.168.10.1
+    const Mac fabricAssigned{0x0e, 0xfc, 0x00, 0x01, 0x0a, 0x0b};  // FC-MAP + 010a0b
+    const uint32_t serverIp = 0xC0A80A14;                          // 192.168.10.20
+    const uint32_t gatewayIp = 0xC0A80A01;                         // 192.168.10.1
     const VlanTag vlan100{0x8100, 100};
     const VlanTag fcoeVlan{0x8100, 3 << 13 | 1002};
     const VlanTag serviceTag{0x88a8, 200};
@@ -160,27 +160,30 @@ SampleFile ethernetPortFile()
                             icmpEchoPacket(false, serverIp, gatewayIp, 2)));
 
     FcHeader flogi = request(kRctlElsRequest, kTypeEls, kFabricLogin, 0x000000, 0x0101);
-    add(2000, ethernetFrame(fcf, enode, {fcoeVlan}, kEtherTypeFcoe,
-                            fcoePayload(fcFrame(flogi, loginPayload(kElsFlogi, 0x100000001BAABBCCULL,
-                                                                    0x200000001BAABBCCULL)))));
+    add(2000,
+        ethernetFrame(fcf, enode, {fcoeVlan}, kEtherTypeFcoe,
+                      fcoePayload(fcFrame(flogi, loginPayload(kElsFlogi, 0x100000001BAABBCCULL,
+                                                              0x200000001BAABBCCULL)))));
     FcHeader flogiAcc = elsReply(flogi, 0x1B01);
     flogiAcc.dId = kEnodeId;
     add(520, ethernetFrame(fabricAssigned, fcf, {fcoeVlan}, kEtherTypeFcoe,
-                           fcoePayload(fcFrame(flogiAcc, loginPayload(kElsLsAcc, kFabricPortName,
-                                                                      kFabricName)))));
+                           fcoePayload(fcFrame(
+                               flogiAcc, loginPayload(kElsLsAcc, kFabricPortName, kFabricName)))));
     FcHeader plogi = request(kRctlElsRequest, kTypeEls, kNameServer, kEnodeId, 0x0102);
     add(900, ethernetFrame(fcf, fabricAssigned, {}, kEtherTypeFcoe,
                            fcoePayload(fcFrame(plogi, loginPayload(kElsPlogi, 0x100000001BAABBCCULL,
                                                                    0x200000001BAABBCCULL)))));
-    add(410, ethernetFrame(fabricAssigned, fcf, {}, kEtherTypeFcoe,
-                           fcoePayload(fcFrame(elsReply(plogi, 0x1B02),
-                                               loginPayload(kElsLsAcc, kFabricPortName, kFabricName)))));
+    add(410,
+        ethernetFrame(fabricAssigned, fcf, {}, kEtherTypeFcoe,
+                      fcoePayload(fcFrame(elsReply(plogi, 0x1B02),
+                                          loginPayload(kElsLsAcc, kFabricPortName, kFabricName)))));
     FcHeader read = request(kRctlFcpCommand, kTypeFcp, kTarget, kEnodeId, 0x0120);
     add(3300, ethernetFrame(fcf, fabricAssigned, {fcoeVlan}, kEtherTypeFcoe,
                             fcoePayload(fcFrame(read, fcpReadCommand(1, 0x80, 1)))));
-    add(250, ethernetFrame(fabricAssigned, fcf, {fcoeVlan}, kEtherTypeFcoe,
-                           fcoePayload(fcFrame(reply(kRctlFcpResponse, kTypeFcp, read, 0x3301, kFctlReply),
-                                               fcpGoodResponse()))));
+    add(250, ethernetFrame(
+                 fabricAssigned, fcf, {fcoeVlan}, kEtherTypeFcoe,
+                 fcoePayload(fcFrame(reply(kRctlFcpResponse, kTypeFcp, read, 0x3301, kFctlReply),
+                                     fcpGoodResponse()))));
     add(700, ethernetFrame(broadcast, server, {vlan100}, kEtherTypeArp,
                            arpPayload(false, server, serverIp, Mac{}, 0xC0A80A02)));
     return file;

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "captureWriter.h"
+#include "frames.h"
 
 namespace samplegen {
 
 struct TimedFrame {
-    int64_t micros;   // capture time, microseconds since the epoch
+    int64_t micros;  // capture time, microseconds since the epoch
     Bytes bytes;
 };
 

@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "options.h"
-#include "replayRun.h"
-#include "usage.h"
+#include "run.h"
 
 int main(int argc, char** argv)
 {

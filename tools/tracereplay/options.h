@@ -2,13 +2,13 @@
 #ifndef TOOLS_TRACEREPLAY_OPTIONS_H
 #define TOOLS_TRACEREPLAY_OPTIONS_H
 
-#include <stdexcept>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "hostFrame.h"
-#include "localAddresses.h"
-#include "traceRequests.h"
+#include "frameReplay.h"
+#include "requests.h"
 
 namespace replay {
 
@@ -19,21 +19,19 @@ struct InputFile {
 
 struct Options {
     std::vector<InputFile> inputs;
-    std::vector<BufferRequest> buffers;   // at least one after parsing
-    std::vector<FilterRequest> filters;   // in the order given; at least one
+    std::vector<BufferRequest> buffers;  // at least one after parsing
+    std::vector<FilterRequest> filters;  // in the order given; at least one
     LocalAddresses local;
-    std::string outputPath;            // empty: standard output
-    std::string dumpPath;              // empty: no debug dump
+    std::string outputPath;  // empty: standard output
+    std::string dumpPath;    // empty: no debug dump
     bool syslog = false;
     bool wallClock = false;
-    bool quiet = false;                // no progress line
+    bool quiet = false;  // no progress line
     bool help = false;
 };
 
-// Thrown for anything on the command line that cannot be used.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// The --help text.
+void printUsage(std::FILE* stream);
 
 Options parseOptions(const std::vector<std::string>& args);
 

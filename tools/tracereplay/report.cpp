@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "report.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@ namespace replay {
 
 namespace {
 
-constexpr auto kQuietStart = std::chrono::seconds(1);       // short runs show nothing
+constexpr auto kQuietStart = std::chrono::seconds(1);  // short runs show nothing
 constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
 constexpr unsigned long kCheckEveryFrames = 1024;
 
@@ -40,6 +40,30 @@ void Progress::clear()
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     shown_ = false;
+}
+
+void Diagnostics::print(const std::string& line)
+{
+    ++errors_;
+    if (progress_)
+        progress_->clear();
+    std::fprintf(stderr, "tracereplay: %s\n", line.c_str());
+}
+
+void Diagnostics::fileError(const std::string& path, const std::string& message)
+{
+    print(path + ": " + message);
+}
+
+void Diagnostics::frameError(const std::string& path, unsigned long frame,
+                             const std::string& message)
+{
+    print(path + ": frame " + std::to_string(frame) + ": " + message);
+}
+
+void Diagnostics::error(const std::string& message)
+{
+    print(message);
 }
 
 }  // namespace replay
