@@ -1,42 +1,190 @@
 #include "capture.h"
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <limits>
 
 #include "frameDecode.h"
+#include "hostsim.h"
 
 namespace replay {
+
+namespace {
+
+constexpr size_t kMagicBytes = 4;
+constexpr size_t kStreamBuffer = 1 << 16;
+constexpr size_t kWholeFile = std::numeric_limits<size_t>::max();
+
+// A file descriptor read as a stdio stream, with the magic number that was
+// read to tell pcap from pcapng put back in front: standard input cannot be
+// rewound, and both readers want the file from its first byte.
+struct PrefixedInput {
+    int fd;
+    uint8_t prefix[kMagicBytes];
+    size_t prefixBytes = 0;
+    size_t prefixUsed = 0;
+};
+
+ssize_t readPrefixed(void* cookie, char* buffer, size_t size)
+{
+    auto* input = static_cast<PrefixedInput*>(cookie);
+    size_t n = 0;
+    while (n < size && input->prefixUsed < input->prefixBytes)
+        buffer[n++] = static_cast<char>(input->prefix[input->prefixUsed++]);
+    if (n == size)
+        return static_cast<ssize_t>(n);
+    ssize_t got;
+    do
+        got = read(input->fd, buffer + n, size - n);
+    while (got < 0 && errno == EINTR);
+    return got < 0 && n == 0 ? -1 : static_cast<ssize_t>(n + (got > 0 ? got : 0));
+}
+
+int closePrefixed(void* cookie)
+{
+    auto* input = static_cast<PrefixedInput*>(cookie);
+    if (input->fd != STDIN_FILENO)
+        close(input->fd);
+    delete input;
+    return 0;
+}
+
+// Reads up to `size` bytes, fewer only at the end of the input; -1 on error.
+ssize_t readUpTo(int fd, uint8_t* buffer, size_t size)
+{
+    size_t n = 0;
+    while (n < size) {
+        ssize_t got = read(fd, buffer + n, size - n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        n += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+std::string linkTypeText(int linkType)
+{
+    const char* name = pcap_datalink_val_to_name(linkType);
+    return "unsupported link type " + std::to_string(linkType) + " (" + (name ? name : "unknown") +
+           "); supported: EN10MB (1), FC_2 (224), FC_2_WITH_FRAME_DELIMS (225)";
+}
+
+}  // namespace
 
 CaptureFile::~CaptureFile()
 {
     if (pcap_)
         pcap_close(pcap_);
+    if (pcapngStream_)
+        std::fclose(pcapngStream_);
 }
 
 bool CaptureFile::open(std::string& error)
 {
+    const int fd = path_ == "-" ? STDIN_FILENO : ::open(path_.c_str(), O_RDONLY);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    auto* input = new PrefixedInput{fd, {}};
+    ssize_t got = readUpTo(fd, input->prefix, kMagicBytes);
+    if (got <= 0) {
+        error = got == 0 ? "empty file" : std::strerror(errno);
+        closePrefixed(input);
+        return false;
+    }
+    input->prefixBytes = static_cast<size_t>(got);
+    std::FILE* stream = fopencookie(input, "r", {readPrefixed, nullptr, nullptr, closePrefixed});
+    if (!stream) {
+        error = std::strerror(errno);
+        closePrefixed(input);
+        return false;
+    }
+    std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
+    const uint8_t* m = input->prefix;
+    const bool pcapng = got == kMagicBytes && (uint32_t{m[0]} << 24 | uint32_t{m[1]} << 16 |
+                                               uint32_t{m[2]} << 8 | m[3]) == kPcapngMagic;
+    return pcapng ? openPcapng(stream, error) : openPcap(stream, error);
+}
+
+bool CaptureFile::openPcap(std::FILE* stream, std::string& error)
+{
     char message[PCAP_ERRBUF_SIZE] = "";
-    pcap_ = pcap_open_offline_with_tstamp_precision(path_.c_str(), PCAP_TSTAMP_PRECISION_MICRO,
-                                                    message);
+    pcap_ = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, message);
     if (!pcap_) {
+        std::fclose(stream);
         error = message;
-        // libpcap names the file itself in some messages; the report already does.
-        if (error.rfind(path_ + ": ", 0) == 0)
-            error.erase(0, path_.size() + 2);
         return false;
     }
     linkType_ = pcap_datalink(pcap_);
+    snapLength_ = static_cast<uint32_t>(pcap_snapshot(pcap_));
     if (!isSupportedLinkType(linkType_)) {
-        const char* name = pcap_datalink_val_to_name(linkType_);
-        error = "unsupported link type " + std::to_string(linkType_) + " (" +
-                (name ? name : "unknown") + "); supported: EN10MB (1), FC_2 (224), " +
-                "FC_2_WITH_FRAME_DELIMS (225)";
+        error = linkTypeText(linkType_);
         return false;
     }
     return true;
 }
 
+bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
+{
+    pcapngStream_ = stream;
+    pcapng_ = std::make_unique<PcapngReader>(stream);
+    if (pcapng_->peek(error) == PcapngReader::Read::Error)
+        return false;
+    const auto& interfaces = pcapng_->interfaces();
+    if (interfaces.empty())
+        return true;  // no frames either
+    auto supported = [](const PcapngInterface& i) { return isSupportedLinkType(i.linkType); };
+    if (std::none_of(interfaces.begin(), interfaces.end(), supported)) {
+        error = linkTypeText(interfaces.front().linkType);
+        return false;
+    }
+    return true;
+}
+
+size_t CaptureFile::interfaces() const
+{
+    return pcapng_ ? std::max<size_t>(1, pcapng_->interfaces().size()) : 1;
+}
+
+port_id_t CaptureFile::portOf(size_t interface) const
+{
+    const auto k = static_cast<uint16_t>(interface);
+    if (firstPort_.h0 == 0xFFFF)
+        return hostsimPortPair(firstPort_.h1, static_cast<uint16_t>(firstPort_.h2 + k));
+    return hostsimPort(static_cast<uint16_t>(firstPort_.h0 + k));
+}
+
 CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
 {
+    if (pcapng_) {
+        PcapngPacket packet;
+        PcapngReader::Read read = pcapng_->next(packet, error);
+        if (read == PcapngReader::Read::End)
+            return Read::End;
+        frame.number = ++frames_;
+        if (read == PcapngReader::Read::Error)
+            return Read::Error;
+        const PcapngInterface& interface = pcapng_->interfaces()[packet.interface];
+        frame.bytes = packet.bytes;
+        frame.length = packet.capturedBytes;
+        frame.wireLength = packet.wireBytes;
+        frame.micros = packet.micros;
+        frame.port = portOf(packet.interface);
+        frame.linkType = interface.linkType;
+        frame.snapLength = interface.snapLength;
+        return Read::Frame;
+    }
     struct pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
     int result = pcap_next_ex(pcap_, &header, &data);
@@ -49,71 +197,147 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     }
     frame.bytes = data;
     frame.length = header->caplen;
-    frame.time = header->ts;
+    frame.wireLength = header->len;
+    frame.micros = int64_t{header->ts.tv_sec} * 1000000 + header->ts.tv_usec;
+    frame.port = firstPort_;
+    frame.linkType = linkType_;
+    frame.snapLength = snapLength_;
     return Read::Frame;
 }
 
-namespace {
+// One file's frames held in time order: a copy of each, its bytes in a slot
+// that is reused once the frame has been played.
+struct CaptureMerge::Source {
+    struct Held {
+        CapturedFrame frame;
+        std::vector<uint8_t> bytes;
+    };
 
-bool isEarlier(const struct timeval& a, const struct timeval& b)
+    std::unique_ptr<CaptureFile> file;
+    size_t window = kReorderWindow;
+    std::vector<Held> held;
+    std::vector<size_t> spare;  // slots of `held` free for the next frame
+    std::deque<size_t> order;   // slots in play order, earliest first
+    int64_t lastRead = std::numeric_limits<int64_t>::min();
+    bool done = false;
+
+    const CapturedFrame& earliest() const { return held[order.front()].frame; }
+};
+
+CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
+                           const std::vector<std::string>& sortWhole, Report& report)
+    : report_(report)
 {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
-}
-
-}  // namespace
-
-CaptureMerge::CaptureMerge(std::vector<std::unique_ptr<CaptureFile>> files,
-                           Diagnostics& diagnostics)
-    : diagnostics_(diagnostics)
-{
-    for (auto& file : files) {
+    // Standard input cannot be read a second time, so with it no file can.
+    canRestart_ = std::none_of(inputs.begin(), inputs.end(),
+                               [](const InputFile& input) { return input.path == "-"; });
+    uint16_t nextPort = 0;
+    for (const InputFile& input : inputs) {
+        auto file = std::make_unique<CaptureFile>(input.path);
         std::string error;
-        if (!file->open(error)) {
-            diagnostics_.fileError(file->path(), error);
+        const bool opened = file->open(error);
+        const size_t interfaces = opened ? file->interfaces() : 1;
+        file->setFirstPort(input.port ? *input.port : hostsimPort(nextPort));
+        nextPort = static_cast<uint16_t>(nextPort + interfaces);
+        if (!opened) {
+            report_.file(input.path, error);
             continue;
         }
-        sources_.push_back(Source{std::move(file), {}, false, false});
+        auto source = std::make_unique<Source>();
+        source->file = std::move(file);
+        if (std::count(sortWhole.begin(), sortWhole.end(), input.path) > 0)
+            source->window = kWholeFile;
+        sources_.push_back(std::move(source));
     }
-    for (Source& source : sources_)
-        refill(source);
+    for (auto& source : sources_)
+        fill(*source);
 }
 
-void CaptureMerge::refill(Source& source)
+CaptureMerge::~CaptureMerge() = default;
+
+void CaptureMerge::take(Source& source, const CapturedFrame& frame)
 {
-    source.hasPending = false;
-    if (source.done)
-        return;
-    std::string error;
-    switch (source.file->next(source.pending, error)) {
-        case CaptureFile::Read::Frame:
-            source.hasPending = true;
+    const std::string& path = source.file->path();
+    if (frame.micros < source.lastRead)
+        report_.frame(Problem::OutOfOrder, path, frame.number,
+                      "captured " + std::to_string(source.lastRead - frame.micros) +
+                          " us before the frame ahead of it in the file");
+    source.lastRead = frame.micros;
+    if (frame.micros < lastPlayed_) {
+        if (canRestart_) {
+            restartWith_ = path;
             return;
-        case CaptureFile::Read::Error:
-            diagnostics_.frameError(source.file->path(), source.pending.number, error);
-            break;
-        case CaptureFile::Read::End:
-            break;
+        }
+        report_.frame(Problem::Late, path, frame.number, "later than the reorder window allows");
     }
-    source.done = true;
+    size_t slot = source.held.size();
+    if (source.spare.empty()) {
+        source.held.emplace_back();
+    } else {
+        slot = source.spare.back();
+        source.spare.pop_back();
+    }
+    Source::Held& held = source.held[slot];
+    held.frame = frame;
+    held.bytes.assign(frame.bytes, frame.bytes + frame.length);
+    if (source.window == kWholeFile) {
+        source.order.push_back(slot);  // sorted once the whole file is in
+        return;
+    }
+    auto at = source.order.end();  // after every frame of the same time or earlier
+    while (at != source.order.begin() && source.held[*(at - 1)].frame.micros > frame.micros)
+        --at;
+    source.order.insert(at, slot);
 }
 
-bool CaptureMerge::next(MergedFrame& merged)
+void CaptureMerge::fill(Source& source)
+{
+    while (!source.done && source.order.size() < source.window && restartWith_.empty()) {
+        CapturedFrame frame;
+        std::string error;
+        switch (source.file->next(frame, error)) {
+            case CaptureFile::Read::Frame:
+                take(source, frame);
+                continue;
+            case CaptureFile::Read::Error:
+                report_.file(source.file->path(),
+                             "frame " + std::to_string(frame.number) + ": " + error);
+                break;
+            case CaptureFile::Read::End:
+                break;
+        }
+        source.done = true;
+        if (source.window == kWholeFile)
+            std::stable_sort(source.order.begin(), source.order.end(), [&](size_t a, size_t b) {
+                return source.held[a].frame.micros < source.held[b].frame.micros;
+            });
+    }
+}
+
+bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
 {
     if (handedOut_) {
-        refill(*handedOut_);
+        handedOut_->spare.push_back(handedOut_->order.front());
+        handedOut_->order.pop_front();
+        fill(*handedOut_);
         handedOut_ = nullptr;
     }
+    if (!restartWith_.empty())
+        return false;
     Source* earliest = nullptr;
-    for (Source& source : sources_) {
-        if (!source.hasPending)
+    for (auto& source : sources_) {
+        if (source->order.empty())
             continue;
-        if (!earliest || isEarlier(source.pending.time, earliest->pending.time))
-            earliest = &source;
+        if (!earliest || source->earliest().micros < earliest->earliest().micros)
+            earliest = source.get();
     }
     if (!earliest)
         return false;
-    merged.frame = earliest->pending;
-    merged.file = earliest->file.get();
+    const Source::Held& held = earliest->held[earliest->order.front()];
+    frame = held.frame;
+    frame.bytes = held.bytes.data();
+    path = &earliest->file->path();
+    lastPlayed_ = frame.micros;
     handedOut_ = earliest;
     return true;
 }

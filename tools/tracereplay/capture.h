@@ -1,87 +1,118 @@
-// The capture input: one capture file (pcap or pcapng) read frame by frame,
-// and several files played as one. Frames come in timestamp order across
-// the files (a merge; equal times go to the file given first), each file's
-// own frames in file order.
+// The capture input: capture files (pcap through libpcap, pcapng through
+// the reader of replaycore, which keeps each packet's interface), from a
+// path or from standard input, played as one stream in timestamp order.
+//
+// Each file is read through a reorder window of kReorderWindow frames: the
+// earliest frame held is played first, so frames out of order by less than
+// the window are put right while a sorted file costs one copy per frame. A
+// frame that comes later than that (earlier than a frame already played)
+// makes the merge stop; the run then starts over with that file read whole
+// and sorted in memory. Standard input cannot be read twice: its late frames
+// are played as they come, and reported.
 #ifndef TOOLS_TRACEREPLAY_CAPTURE_H
 #define TOOLS_TRACEREPLAY_CAPTURE_H
 
 #include <stddef.h>
 #include <stdint.h>
-#include <sys/time.h>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "hostFrame.h"
+#include "pcapng.h"
 #include "report.h"
+
 typedef struct pcap pcap_t;
 
 namespace replay {
 
+constexpr size_t kReorderWindow = 1024;
+
 struct CapturedFrame {
-    const uint8_t* bytes = nullptr;  // valid until the file reads its next frame
-    size_t length = 0;               // bytes captured (may be fewer than on the wire)
-    struct timeval time {};
+    const uint8_t* bytes = nullptr;  // valid until the next frame is asked for
+    size_t length = 0;               // bytes captured
+    size_t wireLength = 0;           // bytes on the wire: more than captured when cut
+    int64_t micros = 0;              // capture time, microseconds since the epoch
+    port_id_t port{0, 0, 0};
+    int linkType = 0;
+    uint32_t snapLength = 0;   // 0: none known
     unsigned long number = 0;  // 1 for the first frame of the file
 };
 
+// One file. Interface k of a pcapng file is traced on the first port plus
+// k (a port pair A.B: A.B+k); a pcap file has one interface.
 class CaptureFile {
 public:
-    CaptureFile(std::string path, port_id_t port) : path_(std::move(path)), port_(port) {}
+    explicit CaptureFile(std::string path) : path_(std::move(path)) {}
     ~CaptureFile();
     CaptureFile(const CaptureFile&) = delete;
     CaptureFile& operator=(const CaptureFile&) = delete;
 
-    // Opens the file and checks its link type; the text says why not.
+    // Opens the file ("-": standard input) and checks its link types; the
+    // text says why not.
     bool open(std::string& error);
+    // Interfaces described before the first frame (at least one).
+    size_t interfaces() const;
+    void setFirstPort(port_id_t port) { firstPort_ = port; }
 
     enum class Read { Frame, End, Error };
-    // The next frame; on Error, `error` says what is wrong at frame.number.
+    // The next frame in file order; on Error, `error` says what is wrong at
+    // frame.number.
     Read next(CapturedFrame& frame, std::string& error);
 
     const std::string& path() const { return path_; }
-    port_id_t port() const { return port_; }
-    int linkType() const { return linkType_; }
 
 private:
+    bool openPcap(std::FILE* stream, std::string& error);
+    bool openPcapng(std::FILE* stream, std::string& error);
+    port_id_t portOf(size_t interface) const;
+
     std::string path_;
-    port_id_t port_;
-    pcap_t* pcap_ = nullptr;
-    int linkType_ = -1;
+    port_id_t firstPort_{0, 0, 0};
+    pcap_t* pcap_ = nullptr;  // owns its stream
+    std::FILE* pcapngStream_ = nullptr;
+    std::unique_ptr<PcapngReader> pcapng_;
+    int linkType_ = 0;
+    uint32_t snapLength_ = 0;
     unsigned long frames_ = 0;
 };
 
-struct MergedFrame {
-    CapturedFrame frame;
-    CaptureFile* file = nullptr;
+struct InputFile {
+    std::string path;
+    std::optional<port_id_t> port;  // none: the next port after the files before
 };
 
 class CaptureMerge {
 public:
-    // Files that failed to open are reported and left out.
-    CaptureMerge(std::vector<std::unique_ptr<CaptureFile>> files, Diagnostics& diagnostics);
+    // Files that failed to open are reported and left out. `sortWhole`
+    // names the files to read whole and sort in memory.
+    CaptureMerge(const std::vector<InputFile>& inputs, const std::vector<std::string>& sortWhole,
+                 Report& report);
+    ~CaptureMerge();
 
-    // The next frame, or false when every file is done. A read error ends
-    // that file's part of the merge (reported); the others go on.
-    bool next(MergedFrame& merged);
+    // The next frame in time order, or false when every file is done or the
+    // merge stopped (see restartWith). A read error ends that file's part of
+    // the merge (reported); the others go on.
+    bool next(CapturedFrame& frame, const std::string*& path);
 
     size_t openFiles() const { return sources_.size(); }
+    // A file that must be read whole for a right order; empty when none.
+    const std::string& restartWith() const { return restartWith_; }
 
 private:
-    struct Source {
-        std::unique_ptr<CaptureFile> file;
-        CapturedFrame pending;
-        bool hasPending = false;
-        bool done = false;
-    };
+    struct Source;
+    void fill(Source& source);
+    void take(Source& source, const CapturedFrame& frame);
 
-    void refill(Source& source);
-
-    std::vector<Source> sources_;
-    Diagnostics& diagnostics_;
-    Source* handedOut_ = nullptr;  // its frame's bytes are in use until the next call
+    std::vector<std::unique_ptr<Source>> sources_;
+    Report& report_;
+    Source* handedOut_ = nullptr;  // its earliest frame is in use until the next call
+    int64_t lastPlayed_ = INT64_MIN;
+    bool canRestart_ = true;
+    std::string restartWith_;
 };
 
 }  // namespace replay

@@ -16,6 +16,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tracereplay: %s\nTry 'tracereplay --help'.\n", error.what());
         return replay::kExitUsage;
     }
+    if (options.version) {
+        std::printf("tracereplay (traceLib) %s\n", TRACELIB_VERSION);
+        return replay::kExitOk;
+    }
     if (options.help) {
         replay::printUsage(stdout);
         return replay::kExitOk;

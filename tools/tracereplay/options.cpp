@@ -10,29 +10,46 @@ namespace replay {
 namespace {
 
 const char kUsage[] = R"(Usage: tracereplay [OPTION]... CAPTURE[@PORT]...
+       tracereplay [OPTION]... -r CAPTURE[@PORT]...
 
 Plays tcpdump/Wireshark capture files (pcap or pcapng) through the trace
 library and writes the saved trace file the library produces for them.
-Frames of several files are played in timestamp order, as one device would
+Frames of all files are played in timestamp order, as one device would
 have seen them; the library reads each frame's capture time as the time of
 day, so the same input always gives the same output.
 
 Captures:
-  CAPTURE[@PORT]        a capture file and the port its frames passed through:
-                        a number (file.pcap@3) or a port pair (file.pcap@2.7);
-                        by default the file's position, counted from 0.
+  CAPTURE[@PORT]        a capture file ('-': standard input) and the port its
+  -r CAPTURE[@PORT]     frames passed through: a number (file.pcap@3) or a
+                        port pair (file.pcap@2.7). By default ports are
+                        numbered from 0 over the files in the order given.
+                        Interfaces: each interface of a pcapng file is a port
+                        of its own: interface k of file@N is port N+k (of
+                        file@A.B, the pair A.B+k). Without @, a file's
+                        ports follow those of the file before; a pcapng
+                        file counts the interfaces described before its
+                        first frame.
                         Link types: Ethernet (1), FC-2 (224), FC-2 with frame
                         delimiters (225). FCoE frames (EtherType 0x8906, with
                         or without VLAN tags) are traced as FC frames.
   --local ADDRESS       a local MAC (0e:fc:00:01:0a:0b) or FC id (010200):
                         frames sent from a local address are traced as
-                        transmitted (traceTx, with the file's port), all
+                        transmitted (traceTx, with the frame's port), all
                         others as received (traceRx). Repeat for several.
+
+Time order: each file is read through a reorder window of %zu frames, so
+frames out of order within a file by fewer frames than that are played in
+time order. A frame later than the window allows makes the replay start
+over with that file read whole and sorted in memory (lines mirrored with
+--syslog before that point are repeated). Standard input cannot be read
+twice: with it, such frames are played late and reported.
 
 Buffers (default: one buffer, id 1, 65536 entries):
   --buffer id=N[,name=TEXT][,entries=N][,current]
                         a trace buffer; entries is a power of two. The first
                         buffer, or the one marked current, is the current one.
+                        A buffer that wraps is reported with the entries=
+                        that would have held every record.
 
 Filters (default: --fc --eth --els). Filters are added in the order given,
 and the last one given is tried first; a frame goes to the first that matches.
@@ -49,7 +66,8 @@ and the last one given is tried first; a frame goes to the first that matches.
                                (FC payload words W); default by match
 
 Output:
-  -o, --output FILE     the saved trace file (default: standard output)
+  -o, -w, --output FILE the saved trace file ('-' or none: standard output);
+                        checked before the replay starts
   --dump FILE           also write the library's debug dump
   --syslog              mirror every trace to the system log, one line each;
                         the lines are copied to standard error
@@ -57,14 +75,22 @@ Output:
                         the capture times
   -q, --quiet           no progress line
   -h, --help            this text
+  --version             the version of tracereplay and the trace library
 
-Exit status: 0 when every frame was replayed and the output written;
-1 when a file or frame was skipped or the output could not be written (what
-was traced is still saved); 2 for a bad command line.
+Problems are shown for the first few frames of each kind (skipped, cut by
+the snap length, out of order), then counted in one line per kind.
+
+Exit status:
+  0  every frame was replayed and the output written
+  1  the output was written, but a file or frame was skipped
+  2  bad command line
+  3  nothing was written (the output cannot be written, or no capture
+     file could be read)
 
 Examples:
   tracereplay samples/fc-host.pcap
-  tracereplay -o login.trace --local 010200 host.pcapng@1 target.pcap@2
+  tracereplay -w login.trace --local 010200 host.pcapng@1 target.pcap@2
+  tcpdump -i eth0 -w - | tracereplay -o eth0.trace -@4
   tracereplay --buffer id=1,name=FC --buffer id=2,name=ELS --fc \
       --filter buffer=2,match=els,steps=fchdr+els fc-host.pcap
   tracereplay --eth --filter match=eth,ethertype=8906,steps=ethmac eth.pcap
@@ -75,7 +101,7 @@ Examples:
 
 void printUsage(std::FILE* stream)
 {
-    std::fputs(kUsage, stream);
+    std::fprintf(stream, kUsage, kReorderWindow);
 }
 
 namespace {
@@ -161,7 +187,7 @@ void applyDefaults(Options& options)
 bool applyOption(Options& options, ArgumentCursor& cursor)
 {
     const std::string& name = cursor.name();
-    if (name == "-o" || name == "--output")
+    if (name == "-o" || name == "-w" || name == "--output")
         options.outputPath = cursor.value();
     else if (name == "--dump")
         options.dumpPath = cursor.value();
@@ -189,6 +215,9 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
         options.quiet = true;
     } else if (name == "-h" || name == "--help") {
         options.help = true;
+    } else if (name == "--version") {
+        cursor.noValue();
+        options.version = true;
     } else {
         return false;
     }
@@ -197,9 +226,9 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
 
 }  // namespace
 
-InputFile parseInputFile(const std::string& text, unsigned index)
+InputFile parseInputFile(const std::string& text)
 {
-    InputFile input{text, hostsimPort(static_cast<uint16_t>(index))};
+    InputFile input{text, std::nullopt};
     size_t at = text.rfind('@');
     if (at == std::string::npos || at == 0)
         return input;
@@ -224,20 +253,26 @@ Options parseOptions(const std::vector<std::string>& args)
     ArgumentCursor cursor(args);
     while (cursor.next()) {
         const std::string& name = cursor.name();
-        if (onlyFiles || name.empty() || name[0] != '-' || name == "-") {
+        if (onlyFiles || name.empty() || name[0] != '-' || name == "-" ||
+            name.rfind("-@", 0) == 0) {
             files.push_back(name);
+        } else if (name == "-r") {
+            files.push_back(cursor.value());
         } else if (name == "--") {
             onlyFiles = true;
         } else if (!applyOption(options, cursor)) {
             throw UsageError("unknown option " + name);
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (files.empty())
         throw UsageError("no capture file given");
-    for (size_t i = 0; i < files.size(); ++i)
-        options.inputs.push_back(parseInputFile(files[i], static_cast<unsigned>(i)));
+    for (const std::string& file : files)
+        options.inputs.push_back(parseInputFile(file));
+    auto fromStdin = [](const InputFile& input) { return input.path == "-"; };
+    if (std::count_if(options.inputs.begin(), options.inputs.end(), fromStdin) > 1)
+        throw UsageError("standard input ('-') given more than once");
     applyDefaults(options);
     checkBuffers(options);
     return options;

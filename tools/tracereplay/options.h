@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "hostFrame.h"
+#include "capture.h"
 #include "frameReplay.h"
 #include "requests.h"
 
 namespace replay {
-
-struct InputFile {
-    std::string path;
-    port_id_t port{0, 0, 0};
-};
 
 struct Options {
     std::vector<InputFile> inputs;
@@ -28,6 +24,7 @@ struct Options {
     bool wallClock = false;
     bool quiet = false;  // no progress line
     bool help = false;
+    bool version = false;
 };
 
 // The --help text.
@@ -35,8 +32,9 @@ void printUsage(std::FILE* stream);
 
 Options parseOptions(const std::vector<std::string>& args);
 
-// "file.pcap", "file.pcap@3" or "file.pcap@2.7"; index is the default port.
-InputFile parseInputFile(const std::string& text, unsigned index);
+// "file.pcap", "file.pcap@3" or "file.pcap@2.7"; without @ the port is
+// left to the order of the files.
+InputFile parseInputFile(const std::string& text);
 
 }  // namespace replay
 

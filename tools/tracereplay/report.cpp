@@ -12,6 +12,15 @@ constexpr auto kQuietStart = std::chrono::seconds(1);  // short runs show nothin
 constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
 constexpr unsigned long kCheckEveryFrames = 1024;
 
+// The summary of each frame kind, with the count in front ("%lu frames ...").
+const char* const kSummaries[] = {
+    nullptr,
+    "frames skipped",
+    "frames cut by the snap length (traced as captured)",
+    "frames out of time order in their file (played in time order)",
+    "frames out of order beyond the reorder window of standard input (played late)",
+};
+
 }  // namespace
 
 Progress::Progress(bool wanted)
@@ -42,28 +51,37 @@ void Progress::clear()
     shown_ = false;
 }
 
-void Diagnostics::print(const std::string& line)
+void Report::file(const std::string& path, const std::string& message)
 {
-    ++errors_;
-    if (progress_)
-        progress_->clear();
-    std::fprintf(stderr, "tracereplay: %s\n", line.c_str());
+    ++counts_[static_cast<int>(Problem::File)];
+    lines_.push_back(path + ": " + message);
 }
 
-void Diagnostics::fileError(const std::string& path, const std::string& message)
+void Report::frame(Problem kind, const std::string& path, unsigned long number,
+                   const std::string& message)
 {
-    print(path + ": " + message);
+    if (++counts_[static_cast<int>(kind)] <= kShownPerKind)
+        lines_.push_back(path + ": frame " + std::to_string(number) + ": " + message);
 }
 
-void Diagnostics::frameError(const std::string& path, unsigned long frame,
-                             const std::string& message)
+void Report::note(const std::string& line)
 {
-    print(path + ": frame " + std::to_string(frame) + ": " + message);
+    lines_.push_back(line);
 }
 
-void Diagnostics::error(const std::string& message)
+bool Report::inputSkipped() const
 {
-    print(message);
+    return count(Problem::File) + count(Problem::Skipped) + count(Problem::Late) > 0;
+}
+
+void Report::print()
+{
+    for (const std::string& line : lines_)
+        std::fprintf(stderr, "tracereplay: %s\n", line.c_str());
+    lines_.clear();
+    for (int kind = 0; kind < kKinds; ++kind)
+        if (kSummaries[kind] && counts_[kind] > 0)
+            std::fprintf(stderr, "tracereplay: %lu %s\n", counts_[kind], kSummaries[kind]);
 }
 
 }  // namespace replay

@@ -1,12 +1,16 @@
-// What the replay tells the user on standard error: one-line error reports,
-// counted so that the exit code can tell whether anything was skipped, and
-// a progress line for long replays, shown only when standard error is a
-// terminal.
+// What the replay tells the user on standard error. Problems are counted by
+// kind; the first few of each kind are shown with the file and frame they
+// concern, then one summary line per kind gives the count, so that a
+// capture with thousands of bad frames still gives a short report. Lines
+// are held until the replay ends (a replay that starts over reports once).
+// The progress line for long replays is shown only when standard error is
+// a terminal.
 #ifndef TOOLS_TRACEREPLAY_REPORT_H
 #define TOOLS_TRACEREPLAY_REPORT_H
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace replay {
 
@@ -16,7 +20,7 @@ public:
 
     // Called once per frame; redraws at most a few times a second.
     void frameDone(unsigned long frames, unsigned long ofFile, const char* path);
-    // Removes the line (before an error report or at the end).
+    // Removes the line (before the report is printed).
     void clear();
 
 private:
@@ -28,26 +32,38 @@ private:
     Clock::time_point lastDraw_;
 };
 
-class Progress;
+enum class Problem {
+    File,        // a file that cannot be opened or read on: always shown
+    Skipped,     // a frame that cannot be decoded
+    Cut,         // a frame captured shorter than it was on the wire
+    OutOfOrder,  // a frame earlier than the one before it in its file
+    Late,        // out of order beyond the reorder window, played late
+};
 
-class Diagnostics {
+class Report {
 public:
-    explicit Diagnostics(Progress* progress = nullptr) : progress_(progress) {}
+    static constexpr unsigned long kShownPerKind = 5;
 
-    // "tracereplay: FILE: MESSAGE"
-    void fileError(const std::string& path, const std::string& message);
-    // "tracereplay: FILE: frame N: MESSAGE"
-    void frameError(const std::string& path, unsigned long frame, const std::string& message);
-    // "tracereplay: MESSAGE"
-    void error(const std::string& message);
+    // "FILE: MESSAGE"
+    void file(const std::string& path, const std::string& message);
+    // "FILE: frame N: MESSAGE", shown for the first few of its kind.
+    void frame(Problem kind, const std::string& path, unsigned long number,
+               const std::string& message);
+    // A line of its own, shown as given, that does not count as a problem.
+    void note(const std::string& line);
 
-    unsigned long errors() const { return errors_; }
+    unsigned long count(Problem kind) const { return counts_[static_cast<int>(kind)]; }
+    // Some input was not replayed as it was captured.
+    bool inputSkipped() const;
+
+    // Prints the lines held so far, then the summary of each kind.
+    void print();
 
 private:
-    void print(const std::string& line);
+    static constexpr int kKinds = 5;
 
-    Progress* progress_;
-    unsigned long errors_ = 0;
+    std::vector<std::string> lines_;
+    unsigned long counts_[kKinds] = {};
 };
 
 }  // namespace replay

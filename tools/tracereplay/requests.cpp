@@ -65,7 +65,6 @@ uint32_t parseHex(const std::string& text, uint32_t max, const std::string& what
 namespace {
 
 constexpr uint32_t kMaxBufferId = 0x7FFFFFFF;
-constexpr uint32_t kMaxEntries = 1u << 24;
 
 bool isPowerOfTwo(uint32_t n)
 {
@@ -87,7 +86,7 @@ BufferRequest parseBufferRequest(const std::string& text)
         } else if (key == "name") {
             request.name = value;
         } else if (key == "entries") {
-            uint32_t entries = parseNumber(value, kMaxEntries, "number of entries");
+            uint32_t entries = parseNumber(value, kMaxBufferEntries, "number of entries");
             if (!isPowerOfTwo(entries))
                 throw UsageError("number of entries '" + value + "' is not a power of two");
             request.entries = static_cast<int>(entries);

@@ -35,6 +35,8 @@ uint32_t parseNumber(const std::string& text, uint32_t max, const std::string& w
 // Hexadecimal with or without 0x, at most `max`.
 uint32_t parseHex(const std::string& text, uint32_t max, const std::string& what);
 
+constexpr uint32_t kMaxBufferEntries = 1u << 24;
+
 struct BufferRequest {
     int id = 1;
     std::string name;     // empty: the library's "Trace Buffer <id>"

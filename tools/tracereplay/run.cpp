@@ -1,5 +1,7 @@
 #include "run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "capture.h"
@@ -20,147 +21,226 @@ namespace replay {
 
 namespace {
 
-// The library reports open errors only to the system log; trying the path
-// first gives the user a proper message.
-bool canWrite(const std::string& path, Diagnostics& diagnostics)
+constexpr int64_t kMicrosPerSecond = 1000000;
+
+std::string errnoText()
 {
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (!file) {
-        diagnostics.fileError(path, std::string("cannot write: ") + std::strerror(errno));
-        return false;
+    return std::strerror(errno);
+}
+
+std::vector<char> cString(const std::string& text)
+{
+    std::vector<char> chars(text.begin(), text.end());
+    chars.push_back('\0');
+    return chars;
+}
+
+// The saved trace and the dump, made sure of before the replay so that a
+// path that cannot be written is found out at once. The library reports
+// open errors only to the system log. Nothing is truncated until the replay
+// has something to write, and a file created for a run that writes nothing
+// is removed again.
+class Outputs {
+public:
+    bool prepare(const Options& options, Report& report)
+    {
+        toStdout_ = options.outputPath.empty() || options.outputPath == "-";
+        tracePath_ = toStdout_ ? temporaryFile(report) : options.outputPath;
+        dumpPath_ = options.dumpPath;
+        return !tracePath_.empty() && (toStdout_ || claim(tracePath_, report)) &&
+               (dumpPath_.empty() || claim(dumpPath_, report));
     }
-    std::fclose(file);
-    return true;
-}
 
-bool copyToStdout(const std::string& path, Diagnostics& diagnostics)
-{
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) {
-        diagnostics.error("saved trace vanished: " + std::string(std::strerror(errno)));
-        return false;
+    bool write(TraceApi& api, Report& report)
+    {
+        std::vector<char> trace = cString(tracePath_);
+        api.saveTrace(trace.data());
+        bool ok = !toStdout_ || copyToStdout(report);
+        if (!dumpPath_.empty()) {
+            std::vector<char> dump = cString(dumpPath_);
+            api.debugDump(dump.data());
+        }
+        created_.clear();
+        return ok;
     }
-    char block[65536];
-    size_t got;
-    bool ok = true;
-    while (ok && (got = std::fread(block, 1, sizeof block, file)) > 0)
-        ok = std::fwrite(block, 1, got, stdout) == got;
-    std::fclose(file);
-    if (std::fflush(stdout) != 0 || !ok) {
-        diagnostics.error("cannot write to standard output: " + std::string(std::strerror(errno)));
-        return false;
+
+    ~Outputs()
+    {
+        for (const std::string& path : created_)
+            unlink(path.c_str());
+        if (toStdout_ && !tracePath_.empty())
+            unlink(tracePath_.c_str());
     }
-    return true;
-}
 
-std::string temporaryDirectory()
-{
-    const char* dir = std::getenv("TMPDIR");
-    return dir && *dir ? dir : "/tmp";
-}
-
-// saveTrace wants a path: the trace goes to a private temporary file first.
-bool saveToStdout(TraceApi& api, Diagnostics& diagnostics)
-{
-    std::string pattern = temporaryDirectory() + "/tracereplay-XXXXXX";
-    std::vector<char> path(pattern.begin(), pattern.end());
-    path.push_back('\0');
-    int fd = mkstemp(path.data());
-    if (fd < 0) {
-        diagnostics.error("cannot create a temporary file in " + temporaryDirectory() + ": " +
-                          std::strerror(errno));
-        return false;
+private:
+    bool claim(const std::string& path, Report& report)
+    {
+        struct stat status;
+        const bool existed = stat(path.c_str(), &status) == 0;
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0666);
+        if (fd < 0) {
+            report.file(path, "cannot write: " + errnoText());
+            return false;
+        }
+        close(fd);
+        if (!existed)
+            created_.push_back(path);
+        return true;
     }
-    close(fd);
-    api.saveTrace(path.data());
-    bool ok = copyToStdout(path.data(), diagnostics);
-    unlink(path.data());
-    return ok;
-}
 
-}  // namespace
+    // saveTrace wants a path: the trace goes to a private temporary file first.
+    static std::string temporaryFile(Report& report)
+    {
+        const char* dir = std::getenv("TMPDIR");
+        std::string directory = dir && *dir ? dir : "/tmp";
+        std::vector<char> path = cString(directory + "/tracereplay-XXXXXX");
+        int fd = mkstemp(path.data());
+        if (fd < 0) {
+            report.file(directory, "cannot create a temporary file: " + errnoText());
+            return "";
+        }
+        close(fd);
+        return path.data();
+    }
 
-bool writeSavedTrace(TraceApi& api, const std::string& path, Diagnostics& diagnostics)
-{
-    if (path.empty() || path == "-")
-        return saveToStdout(api, diagnostics);
-    if (!canWrite(path, diagnostics))
-        return false;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    api.saveTrace(name.data());
-    return true;
-}
+    bool copyToStdout(Report& report)
+    {
+        std::FILE* file = std::fopen(tracePath_.c_str(), "r");
+        if (!file) {
+            report.file(tracePath_, "saved trace vanished: " + errnoText());
+            return false;
+        }
+        char block[65536];
+        size_t got;
+        bool ok = true;
+        while (ok && (got = std::fread(block, 1, sizeof block, file)) > 0)
+            ok = std::fwrite(block, 1, got, stdout) == got;
+        std::fclose(file);
+        if (std::fflush(stdout) != 0 || !ok) {
+            report.file("standard output", "cannot write: " + errnoText());
+            return false;
+        }
+        return true;
+    }
 
-bool writeDebugDump(TraceApi& api, const std::string& path, Diagnostics& diagnostics)
-{
-    if (!canWrite(path, diagnostics))
-        return false;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    api.debugDump(name.data());
-    return true;
-}
+    bool toStdout_ = false;
+    std::string tracePath_;
+    std::string dumpPath_;
+    std::vector<std::string> created_;
+};
+
+// Counts the records each buffer takes, frame by frame, so that a buffer
+// that wrapped can say how much it lost and what size would have held it.
+class WrapWatch {
+public:
+    WrapWatch(TraceApi& api, const std::vector<BufferRequest>& buffers)
+    {
+        for (const BufferRequest& request : buffers)
+            if (TraceBuffer* buffer = api.findBuffer(request.id))
+                watched_.push_back({buffer, buffer->nextIndex, 0});
+    }
+
+    void frameDone()
+    {
+        for (Watched& w : watched_) {
+            const int next = w.buffer->nextIndex;
+            w.records += static_cast<unsigned>(next - w.last) &
+                         static_cast<unsigned>(w.buffer->numEntries - 1);
+            w.last = next;
+        }
+    }
+
+    void report(Report& report) const
+    {
+        for (const Watched& w : watched_) {
+            const uint64_t entries = static_cast<uint64_t>(w.buffer->numEntries);
+            if (w.records <= entries)
+                continue;
+            uint64_t fits = entries;
+            while (fits < w.records)
+                fits *= 2;
+            std::string id = std::to_string(w.buffer->bufferId);
+            std::string advice = fits <= kMaxBufferEntries
+                                     ? "--buffer id=" + id + ",entries=" + std::to_string(fits) +
+                                           " would hold them all"
+                                     : "more than the largest buffer holds";
+            report.note("buffer " + id + " (" + w.buffer->bufferName +
+                        ") wrapped: " + std::to_string(w.records - entries) + " of " +
+                        std::to_string(w.records) + " records overwritten; " + advice);
+        }
+    }
+
+private:
+    struct Watched {
+        TraceBuffer* buffer;
+        int last;
+        uint64_t records;
+    };
+    std::vector<Watched> watched_;
+};
 
 struct ReplayCounts {
     unsigned long frames = 0;   // frames read from the files
     unsigned long skipped = 0;  // frames that could not be decoded
 };
 
+std::string whyNotTraced(const CapturedFrame& frame, DecodeStatus status)
+{
+    std::string why = decodeStatusText(status);
+    if (status == DecodeStatus::UnsupportedLinkType)
+        why += " " + std::to_string(frame.linkType);
+    if (frame.length >= frame.wireLength)
+        return why + " (" + std::to_string(frame.length) + " bytes)";
+    std::string cut = "captured " + std::to_string(frame.length) + " of " +
+                      std::to_string(frame.wireLength) + " bytes";
+    if (frame.snapLength != 0)
+        cut += " (snap length " + std::to_string(frame.snapLength) + ")";
+    return status == DecodeStatus::Ok ? cut : cut + ": " + why;
+}
+
+void setClock(int64_t micros)
+{
+    int64_t seconds = micros / kMicrosPerSecond;
+    int64_t rest = micros % kMicrosPerSecond;
+    if (rest < 0) {
+        rest += kMicrosPerSecond;
+        --seconds;
+    }
+    hostsimClockSet(static_cast<int32_t>(seconds), static_cast<int32_t>(rest));
+}
+
 // useCaptureTime: the library reads each frame's capture time as the time
 // of day; otherwise it reads the real time.
 ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool useCaptureTime,
-                          Diagnostics& diagnostics, Progress& progress);
-
-ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool useCaptureTime,
-                          Diagnostics& diagnostics, Progress& progress)
+                          Report& report, Progress& progress, WrapWatch& wraps)
 {
     ReplayCounts counts;
-    MergedFrame merged;
-    while (merge.next(merged)) {
-        const CapturedFrame& frame = merged.frame;
-        CaptureFile& file = *merged.file;
+    CapturedFrame frame;
+    const std::string* path = nullptr;
+    while (merge.next(frame, path)) {
         ++counts.frames;
         if (useCaptureTime)
-            hostsimClockSet(static_cast<int32_t>(frame.time.tv_sec),
-                            static_cast<int32_t>(frame.time.tv_usec));
+            setClock(frame.micros);
         DecodeStatus status =
-            replayer.replay(frame.bytes, frame.length, file.linkType(), file.port());
+            replayer.replay(frame.bytes, frame.length, frame.linkType, frame.port);
+        wraps.frameDone();
         if (status != DecodeStatus::Ok) {
             ++counts.skipped;
-            diagnostics.frameError(file.path(), frame.number,
-                                   std::string(decodeStatusText(status)) + " (" +
-                                       std::to_string(frame.length) + " bytes)");
+            report.frame(Problem::Skipped, *path, frame.number, whyNotTraced(frame, status));
+        } else if (frame.length < frame.wireLength) {
+            report.frame(Problem::Cut, *path, frame.number, whyNotTraced(frame, status));
         }
-        progress.frameDone(counts.frames, frame.number, file.path().c_str());
+        progress.frameDone(counts.frames, frame.number, path->c_str());
     }
     hostsimClockUseReal();
     progress.clear();
     return counts;
 }
 
-namespace {
-
-std::vector<std::unique_ptr<CaptureFile>> captureFiles(const Options& options)
-{
-    std::vector<std::unique_ptr<CaptureFile>> files;
-    for (const InputFile& input : options.inputs)
-        files.push_back(std::make_unique<CaptureFile>(input.path, input.port));
-    return files;
-}
-
 void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer)
 {
     std::fprintf(stderr, "tracereplay: %lu frames: %lu received, %lu transmitted, %lu skipped\n",
                  counts.frames, replayer.received(), replayer.transmitted(), counts.skipped);
-}
-
-bool writeOutputs(TraceApi& api, const Options& options, Diagnostics& diagnostics)
-{
-    bool ok = writeSavedTrace(api, options.outputPath, diagnostics);
-    if (!options.dumpPath.empty())
-        ok = writeDebugDump(api, options.dumpPath, diagnostics) && ok;
-    return ok;
 }
 
 }  // namespace
@@ -170,24 +250,48 @@ int runReplay(const Options& options)
     // The library never opens the system log; with LOG_PERROR every line it
     // logs (mirrored traces, file errors) is also seen on standard error.
     openlog("tracereplay", LOG_PERROR, LOG_USER);
-    Progress progress(!options.quiet);
-    Diagnostics diagnostics(&progress);
+    Outputs outputs;
+    std::vector<std::string> sortWhole;
+    for (;;) {
+        Report report;
+        if (sortWhole.empty() && !outputs.prepare(options, report)) {
+            report.print();
+            return kExitNothingWritten;
+        }
+        for (const std::string& path : sortWhole)
+            report.note(path + ": out of order beyond the reorder window of " +
+                        std::to_string(kReorderWindow) + " frames: sorted in memory");
+        TraceSetup setup;  // outlives the API: its steps are named by the API's filters
+        TraceApi api;
+        setup.addBuffers(api, options.buffers);
+        setup.addFilters(api, options.filters);
+        if (options.syslog)
+            api.syslogTrace(true, nullptr);
 
-    TraceSetup setup;  // outlives the API: its steps are named by the API's filters
-    TraceApi api;
-    setup.addBuffers(api, options.buffers);
-    setup.addFilters(api, options.filters);
-    if (options.syslog)
-        api.syslogTrace(true, nullptr);
-
-    CaptureMerge merge(captureFiles(options), diagnostics);
-    FrameReplayer replayer(api, options.local);
-    ReplayCounts counts = replayFrames(merge, replayer, !options.wallClock, diagnostics, progress);
-    if (!options.quiet && isatty(2))
-        printSummary(counts, replayer);
-
-    bool written = writeOutputs(api, options, diagnostics);
-    return diagnostics.errors() == 0 && written ? kExitOk : kExitSkipped;
+        CaptureMerge merge(options.inputs, sortWhole, report);
+        if (merge.openFiles() == 0) {
+            report.note("no capture file could be read: nothing written");
+            report.print();
+            return kExitNothingWritten;
+        }
+        FrameReplayer replayer(api, options.local);
+        WrapWatch wraps(api, options.buffers);
+        Progress progress(!options.quiet);
+        ReplayCounts counts =
+            replayFrames(merge, replayer, !options.wallClock, report, progress, wraps);
+        if (!merge.restartWith().empty()) {
+            sortWhole.push_back(merge.restartWith());
+            continue;
+        }
+        wraps.report(report);
+        const bool written = outputs.write(api, report);
+        report.print();
+        if (!options.quiet && isatty(STDERR_FILENO))
+            printSummary(counts, replayer);
+        if (!written)
+            return kExitNothingWritten;
+        return report.inputSkipped() ? kExitSkipped : kExitOk;
+    }
 }
 
 }  // namespace replay

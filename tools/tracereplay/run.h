@@ -1,6 +1,8 @@
-// One whole run of the tool: set up the library, replay every merged frame
-// with the clock set to its capture time, and write the saved trace (to a
-// path or to standard output) and the debug dump.
+// One whole run of the tool: check that the outputs can be written, set up
+// the library, replay every merged frame with the clock set to its capture
+// time (starting over when a file must be sorted whole), then write the
+// saved trace (to a path or to standard output) and the debug dump, and say
+// on standard error what did not go as captured.
 #ifndef TOOLS_TRACEREPLAY_RUN_H
 #define TOOLS_TRACEREPLAY_RUN_H
 
@@ -9,8 +11,9 @@
 namespace replay {
 
 constexpr int kExitOk = 0;
-constexpr int kExitSkipped = 1;  // input skipped or output not written
+constexpr int kExitSkipped = 1;  // output written, but some input skipped
 constexpr int kExitUsage = 2;
+constexpr int kExitNothingWritten = 3;
 
 int runReplay(const Options& options);
 
