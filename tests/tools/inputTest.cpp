@@ -34,7 +34,7 @@ TEST(TimeOrder, FilesMergeByTimeAndEachFileIsSorted)
     // Equal times: the file given first, then file order.
     const std::vector<std::string> expected{"b1", "a1", "a4", "b2", "a2", "a3", "b3"};
     EXPECT_EQ(oxIds(run.out), expected);
-    EXPECT_TRUE(contains(run.err, "1 frames out of time order in their file")) << run.err;
+    EXPECT_TRUE(contains(run.err, "1 frame out of time order in their file")) << run.err;
 }
 
 // The frame of the issue: one frame 100 s late must not hold back the rest.
@@ -83,7 +83,7 @@ TEST(TimeOrder, BeyondTheWindowStandardInputIsPlayedLate)
     const RunResult run = runReplay({"-o", dir.path("t"), "-"}, dir.path("a"));
     EXPECT_EQ(run.exitCode, kExitSkipped);
     EXPECT_NE(oxIds(readFile(dir.path("t"))).front(), "ee");
-    EXPECT_TRUE(contains(run.err, "1 frames out of order beyond the reorder window")) << run.err;
+    EXPECT_TRUE(contains(run.err, "1 frame out of order beyond the reorder window")) << run.err;
 }
 
 // Two sections in both byte orders: interfaces are numbered across them.
@@ -197,7 +197,7 @@ TEST(Report, FrameCutButTracedIsCounted)
     writeFile(dir.path("cut"), pcapFile(kLinkTypeFc2, {fc}, {}, kSnap));
     const RunResult run = runReplay({"-o", dir.path("t"), dir.path("cut")});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(contains(run.err, "1 frames cut by the snap length")) << run.err;
+    EXPECT_TRUE(contains(run.err, "1 frame cut by the snap length")) << run.err;
 }
 
 TEST(Report, EmptyFileSaysSo)

@@ -258,10 +258,12 @@ CaptureMerge::~CaptureMerge() = default;
 void CaptureMerge::take(Source& source, const CapturedFrame& frame)
 {
     const std::string& path = source.file->path();
-    if (frame.micros < source.lastRead)
-        report_.frame(Problem::OutOfOrder, path, frame.number,
-                      "captured " + std::to_string(source.lastRead - frame.micros) +
-                          " us before the frame ahead of it in the file");
+    if (frame.micros < source.lastRead) {
+        char earlier[48];
+        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
+                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
+        report_.frame(Problem::OutOfOrder, path, frame.number, earlier);
+    }
     source.lastRead = frame.micros;
     if (frame.micros < lastPlayed_) {
         if (canRestart_) {

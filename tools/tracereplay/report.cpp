@@ -12,13 +12,13 @@ constexpr auto kQuietStart = std::chrono::seconds(1);  // short runs show nothin
 constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
 constexpr unsigned long kCheckEveryFrames = 1024;
 
-// The summary of each frame kind, with the count in front ("%lu frames ...").
+// The summary of each frame kind, after "N frame(s)".
 const char* const kSummaries[] = {
     nullptr,
-    "frames skipped",
-    "frames cut by the snap length (traced as captured)",
-    "frames out of time order in their file (played in time order)",
-    "frames out of order beyond the reorder window of standard input (played late)",
+    "skipped",
+    "cut by the snap length (traced as captured)",
+    "out of time order in their file (played in time order)",
+    "out of order beyond the reorder window of standard input (played late)",
 };
 
 }  // namespace
@@ -81,7 +81,8 @@ void Report::print()
     lines_.clear();
     for (int kind = 0; kind < kKinds; ++kind)
         if (kSummaries[kind] && counts_[kind] > 0)
-            std::fprintf(stderr, "tracereplay: %lu %s\n", counts_[kind], kSummaries[kind]);
+            std::fprintf(stderr, "tracereplay: %lu frame%s %s\n", counts_[kind],
+                         counts_[kind] == 1 ? "" : "s", kSummaries[kind]);
 }
 
 }  // namespace replay
