@@ -127,6 +127,20 @@ TEST(Pcapng, FilesWithoutAPortFollowTheInterfacesBefore)
     EXPECT_EQ(countOf(run.out, " port 2 "), 7u + 1u);
 }
 
+// Written by `dumpcap -i lo -f "udp port 47999" -i lo -f "udp port 47999"`
+// while two datagrams went by (so each is seen on both interfaces), with
+// nanosecond times and statistics blocks; the capture host's description
+// is blanked out.
+TEST(Pcapng, DumpcapFileKeepsItsInterfacesApart)
+{
+    const RunResult run = runReplay({DATA_DIR "/dumpcap-two-interfaces.pcapng@6"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> lines = traceLines(run.out);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(contains(lines[0], "02:44:49.965346 port 6 ")) << lines[0];
+    EXPECT_TRUE(contains(lines[1], "02:44:49.965346 port 7 ")) << lines[1];
+}
+
 TEST(Pcapng, MergecapFileKeepsItsInterfacesApart)
 {
     if (!haveProgram("mergecap"))
