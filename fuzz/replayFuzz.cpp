@@ -25,8 +25,7 @@ static constexpr int kMaxRecords = 64;
 
 // Every packet of a pcapng input through the replayer; the reader must
 // either give a packet inside its block or stop.
-static unsigned long replayPcapng(const uint8_t* data, size_t size,
-                                  replay::FrameReplayer& replayer)
+static unsigned long replayPcapng(const uint8_t* data, size_t size, replay::FrameReplayer& replayer)
 {
     FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "r");
     FUZZ_CHECK(stream != nullptr);

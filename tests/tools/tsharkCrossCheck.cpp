@@ -48,9 +48,12 @@ TEST(TsharkCrossCheck, TraceShowsWhatTsharkDecodes)
         Args args{"-r", samplePath(sample), "-T", "fields"};
         for (const char* field : kFields)
             args.insert(args.end(), {"-e", field});
-        RunResult tshark = runProgram("tshark", args), replay = runReplay({samplePath(sample)});
-        ASSERT_TRUE(tshark.exitCode == 0 && replay.exitCode == 0) << tshark.err << replay.err;
-        std::vector<std::vector<std::string>> decoded, traced;
+        const RunResult tshark = runProgram("tshark", args);
+        ASSERT_EQ(tshark.exitCode, 0) << tshark.err;
+        const RunResult replay = runReplay({samplePath(sample)});
+        ASSERT_EQ(replay.exitCode, 0) << replay.err;
+        std::vector<std::vector<std::string>> decoded;
+        std::vector<std::vector<std::string>> traced;
         std::istringstream rows(tshark.out);
         for (std::string row; std::getline(rows, row);)
             decoded.push_back(fromTshark(row));

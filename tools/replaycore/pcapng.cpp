@@ -1,5 +1,7 @@
 #include "pcapng.h"
 
+#include <algorithm>
+
 namespace replay {
 
 namespace {
@@ -14,6 +16,7 @@ constexpr uint16_t kOptionEnd = 0;
 constexpr uint16_t kOptionTsResol = 9;
 constexpr uint16_t kOptionTsOffset = 14;
 constexpr size_t kInterfaceFixedBytes = 8;  // link type, reserved, snap length
+constexpr int64_t kMaxSeconds = int64_t{1} << 40;
 
 uint32_t loadU32(const uint8_t* p, bool bigEndian)
 {
@@ -52,8 +55,11 @@ int64_t toMicros(uint64_t stamp, const PcapngInterface& interface)
         micros = fraction * (1000000 / units);
     else  // powers of two: scale down first so that the product fits
         micros = static_cast<uint64_t>(static_cast<long double>(fraction) * 1000000 / units);
-    const int64_t seconds = static_cast<int64_t>(stamp / units) + interface.offsetSeconds;
-    return seconds * 1000000 + static_cast<int64_t>(micros);
+    // Times beyond some 35,000 years either way are corrupt: clamped, so
+    // that the sum and the product below stay in range.
+    const int64_t whole = static_cast<int64_t>(std::min<uint64_t>(stamp / units, kMaxSeconds));
+    const int64_t offset = std::max(-kMaxSeconds, std::min(interface.offsetSeconds, kMaxSeconds));
+    return (whole + offset) * 1000000 + static_cast<int64_t>(micros);
 }
 
 }  // namespace

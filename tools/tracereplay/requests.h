@@ -63,7 +63,7 @@ struct FilterRequest {
 // "id=2,name=ELS,entries=1024,current"
 BufferRequest parseBufferRequest(const std::string& text);
 
-// "buffer=2,match=els,steps=fchdr+els" (see usage.cpp for every key).
+// "buffer=2,match=els,steps=fchdr+els" (--help lists every key).
 FilterRequest parseFilterRequest(const std::string& text);
 
 // "fchdr+els+pld:0:1"
