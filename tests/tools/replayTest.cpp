@@ -109,16 +109,6 @@ INSTANTIATE_TEST_SUITE_P(
                    HOSTSIM_KIND_NONE, false}),
     [](const auto& param) { return std::string(param.param.name); });
 
-TEST(DecodeFcoe, TakesTheSourceMacOfTheEthernetFrame)
-{
-    auto raw = std::make_unique<fcRawFrameStruct>();
-    DecodedFrame frame;
-    const Bytes bytes = fcoe(kVlan, kEls);
-    decodeFrame(bytes.data(), bytes.size(), kLinkEthernet, hostsimPort(0), *raw, frame);
-    ASSERT_TRUE(frame.hasSourceMac);
-    EXPECT_EQ(Bytes(frame.sourceMac, frame.sourceMac + 6), kMacA);
-}
-
 struct BadCommandLine {
     const char* name;
     Args args;
