@@ -2,7 +2,7 @@
 // and host/hostUtil.h declare, working on real wire bytes. Include this one
 // header to build frames (frameParse.h, hostFrames.h), read the raw record
 // layout (rawFrame.h) and the matcher's rule semantics (frameMatch.h), and
-// format times and names (hostUtil.h, see timeval.cpp / worldWideName.cpp).
+// format times and names (hostUtil.h, see hostText.cpp).
 // The controllable clock lives in its own target, traceclock (hostsimClock.h).
 #ifndef HOSTSIM_HOSTSIM_H
 #define HOSTSIM_HOSTSIM_H
