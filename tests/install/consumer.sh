@@ -15,6 +15,10 @@ loads_installed() {
   [ -n "$so" ] && [ "$(readlink -f "$so")" = "$(readlink -f "$lib")" ] || fail "$1 loads '$so', not $lib"
 }
 run() { loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" "$2" && [ -s "$2" ] || fail "$2 is empty"; }
+# The host check kit, linked with a host written outside the project, passes.
+run_kit() { loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" | tail -n 1 | grep -Ex '[0-9]+ passed, 0 failed' ||
+  fail "$1 did not pass"; }
+minimal_host=$source/tests/host/minimalHost.cpp
 if [ "$mode" != install ]; then
   [ -d "$prefix" ] || fail "nothing installed in $prefix"
   # A library built with a sanitizer only links into programs built with it.
@@ -33,8 +37,10 @@ install)
   for h in "$source"/include/*.h "$source"/common/include/*.h "$source"/host/*.h hostsim/hostsim.h; do
     [ -f "$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib/${h##"$source"/*/}" ] || fail "header $h not installed"
   done
-  for f in libtracehost.a libtraceclock.a cmake/tracelib/tracelibConfig.cmake \
-           cmake/tracelib/tracelibConfigVersion.cmake pkgconfig/tracelib.pc pkgconfig/tracehost.pc; do
+  [ -f "$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib/hostCheck.h" ] || fail "hostCheck.h not installed"
+  for f in libtracehost.a libtraceclock.a libtracelib-hostcheck.a cmake/tracelib/tracelibConfig.cmake \
+           cmake/tracelib/tracelibConfigVersion.cmake cmake/tracelib/tracelibHostcheckTargets.cmake \
+           pkgconfig/tracelib.pc pkgconfig/tracehost.pc pkgconfig/tracelib-hostcheck.pc; do
     [ -f "$libdir/$f" ] || fail "$f not installed"
   done
   ! grep -rlF -e "$source" -e "$build" "$libdir/cmake" "$libdir/pkgconfig" || fail "package files name the trees"
@@ -44,8 +50,8 @@ install)
 cmake)
   CC=${CONSUMER_CC:-cc} CXX=$cxx cmake -S "$source/tests/install/consumer" -B "$out" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_FLAGS="$cxxflags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DEXPECTED_TRACELIB_VERSION="$version"
-  cmake --build "$out" && run "$out/consumer" "$out/trace.txt"
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DEXPECTED_TRACELIB_VERSION="$version" -DMINIMAL_HOST="$minimal_host"
+  cmake --build "$out" && run "$out/consumer" "$out/trace.txt" && run_kit "$out/hostcheck"
   ;;
 pkgconfig)
   export PKG_CONFIG_PATH=$libdir/pkgconfig && unset PKG_CONFIG_LIBDIR
@@ -56,6 +62,10 @@ pkgconfig)
   "$cxx" -std=c++17 $cxxflags -o "$out/consumer" "$source/tests/install/consumer/main.cpp" \
     $(pkg-config --cflags tracelib tracehost) $ldflags $(pkg-config --libs tracelib tracehost) -Wl,-rpath,"$pclibdir"
   run "$out/consumer" "$out/trace.txt"
+  # shellcheck disable=SC2046,SC2086
+  "$cxx" -std=c++17 $cxxflags -o "$out/hostcheck" "$minimal_host" \
+    $(pkg-config --cflags --libs tracelib-hostcheck) $ldflags -Wl,-rpath,"$pclibdir"
+  run_kit "$out/hostcheck"
   ;;
 *) fail "unknown mode $mode" ;;
 esac
