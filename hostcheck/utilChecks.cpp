@@ -59,7 +59,7 @@ void checkWorldWideName(Report& report)
 }
 
 // dst holds start, then kUnused bytes; after the call it must hold result,
-// terminated, and nothing at or past size may have changed.
+// terminated within size, and nothing at or past size may have changed.
 void checkStrl(Report& report)
 {
     struct {
@@ -70,23 +70,24 @@ void checkStrl(Report& report)
         const char* result;
     } cases[] = {{false, "", "hello", 1, ""},      {false, "", "hello", 5, "hell"},
                  {false, "", "hello", 6, "hello"}, {true, "ab", "cde", 6, "abcde"},
-                 {true, "ab", "cde", 4, "abc"},    {true, "ab", "cde", 3, "ab"}};
+                 {true, "ab", "cde", 4, "abc"},    {true, "ab", "cde", 3, "ab"},
+                 {true, "ab", "cde", 0, "ab"}};
     for (const auto& c : cases) {
         char dst[16];
         memset(dst, kUnused, sizeof dst);
         memcpy(dst, c.start, strlen(c.start) + 1);
+        char before[sizeof dst];
+        memcpy(before, dst, sizeof dst);
         if (c.append)
             strlcat(dst, c.src, c.size);
         else
             strlcpy(dst, c.src, c.size);
-        bool untouched = true;
-        for (size_t i = c.size; i < sizeof dst; ++i)
-            untouched = untouched && (dst[i] == kUnused || i <= strlen(c.start));
-        bool ok = strnlen(dst, c.size) < c.size && strcmp(dst, c.result) == 0 && untouched;
+        bool untouched = memcmp(dst + c.size, before + c.size, sizeof dst - c.size) == 0;
+        bool terminated = c.size == 0 || strnlen(dst, c.size) < c.size;
+        bool ok = terminated && strcmp(dst, c.result) == 0 && untouched;
         std::string call = std::string(c.append ? "strlcat" : "strlcpy") + "(\"" + c.start +
                            "\", \"" + c.src + "\", " + std::to_string(c.size) + ")";
-        std::string got =
-            strnlen(dst, c.size) < c.size ? "\"" + std::string(dst) + "\"" : "no terminator";
+        std::string got = terminated ? "\"" + std::string(dst) + "\"" : "no terminator";
         report.check(ok, call, "text", got + (untouched ? "" : " and bytes past size written"),
                      "\"" + std::string(c.result) + "\" and nothing past size written");
     }
