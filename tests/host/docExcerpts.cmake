@@ -1,0 +1,20 @@
+# Every code block of docs/integrating.md marked
+# "<!-- excerpt: <file> -->" must appear in <file> word for word.
+file(READ ${SOURCE_DIR}/docs/integrating.md doc)
+# Semicolons would split the list of blocks.
+string(REPLACE ";" "<semicolon>" doc "${doc}")
+string(REGEX MATCHALL "<!-- excerpt: [^ ]+ -->\n```cpp\n[^`]*```" blocks "${doc}")
+list(LENGTH blocks count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no excerpts found")
+endif()
+foreach(block IN LISTS blocks)
+  string(REGEX REPLACE "<!-- excerpt: ([^ ]+) -->.*" "\\1" path "${block}")
+  string(REGEX REPLACE "^[^\n]*\n```cpp\n(.*)```$" "\\1" code "${block}")
+  file(READ ${SOURCE_DIR}/${path} source)
+  string(REPLACE ";" "<semicolon>" source "${source}")
+  string(FIND "${source}" "${code}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "not in ${path}:\n${code}")
+  endif()
+endforeach()
