@@ -36,21 +36,6 @@ unsigned vlanTags(const WireFrame& frame);
 size_t ethPayloadOffset(const WireFrame& frame);  // first byte after the EtherType
 size_t ethPayloadWords(const WireFrame& frame);
 
-// A frame object made by the host's adapter, released when it goes out of
-// scope. null when the adapter returned none (already reported).
-class HostFrame {
-public:
-    HostFrame(const WireFrame& wire, class Report& report);
-    ~HostFrame();
-    HostFrame(const HostFrame&) = delete;
-    HostFrame& operator=(const HostFrame&) = delete;
-
-    fcFrame* fc = nullptr;
-    EthernetFrame* ethernet = nullptr;
-    fcRawFrameStruct* raw() const;
-    bool made() const { return fc || ethernet; }
-};
-
 class Report {
 public:
     // Counts one check; when it failed, prints
@@ -62,6 +47,21 @@ public:
                uint64_t needed);
     int passed = 0;
     int failed = 0;
+};
+
+// A frame object made by the host's adapter, released when it goes out of
+// scope. null when the adapter returned none (already reported).
+class HostFrame {
+public:
+    HostFrame(const WireFrame& wire, Report& report);
+    ~HostFrame();
+    HostFrame(const HostFrame&) = delete;
+    HostFrame& operator=(const HostFrame&) = delete;
+
+    fcFrame* fc = nullptr;
+    EthernetFrame* ethernet = nullptr;
+    fcRawFrameStruct* raw() const;
+    bool made() const { return fc || ethernet; }
 };
 
 std::string hex(uint64_t value);

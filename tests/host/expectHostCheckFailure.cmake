@@ -1,6 +1,7 @@
 # Runs a host check program that must fail: non-zero exit, each of LINES
 # (a list) as the start of a line of its output, and the closing tally.
-execute_process(COMMAND ${PROGRAM} RESULT_VARIABLE status OUTPUT_VARIABLE output)
+# EMULATOR: the command that runs a cross-compiled program, if any.
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} RESULT_VARIABLE status OUTPUT_VARIABLE output)
 if(status EQUAL 0)
   message(FATAL_ERROR "the kit passed a wrong host:\n${output}")
 endif()

@@ -16,8 +16,10 @@ loads_installed() {
 }
 run() { loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" "$2" && [ -s "$2" ] || fail "$2 is empty"; }
 # The host check kit, linked with a host written outside the project, passes.
-run_kit() { loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" | tail -n 1 | grep -Ex '[0-9]+ passed, 0 failed' ||
-  fail "$1 did not pass"; }
+run_kit() {
+  loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" | tail -n 1 | grep -Ex '[0-9]+ passed, 0 failed' ||
+    fail "$1 did not pass"
+}
 minimal_host=$source/tests/host/minimalHost.cpp
 if [ "$mode" != install ]; then
   [ -d "$prefix" ] || fail "nothing installed in $prefix"
@@ -37,9 +39,11 @@ install)
   for h in "$source"/include/*.h "$source"/common/include/*.h "$source"/host/*.h hostsim/hostsim.h; do
     [ -f "$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib/${h##"$source"/*/}" ] || fail "header $h not installed"
   done
-  [ -f "$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib/hostCheck.h" ] || fail "hostCheck.h not installed"
-  for f in libtracehost.a libtraceclock.a libtracelib-hostcheck.a cmake/tracelib/tracelibConfig.cmake \
-           cmake/tracelib/tracelibConfigVersion.cmake cmake/tracelib/tracelibHostcheckTargets.cmake \
+  [ -f "$prefix/${TRACELIB_INCLUDEDIR:-include}/tracelib/hostCheck.h" ] ||
+    fail "hostCheck.h not installed"
+  for f in libtracehost.a libtraceclock.a libtracelib-hostcheck.a \
+           cmake/tracelib/tracelibConfig.cmake cmake/tracelib/tracelibConfigVersion.cmake \
+           cmake/tracelib/tracelibHostcheckTargets.cmake \
            pkgconfig/tracelib.pc pkgconfig/tracehost.pc pkgconfig/tracelib-hostcheck.pc; do
     [ -f "$libdir/$f" ] || fail "$f not installed"
   done
@@ -50,7 +54,8 @@ install)
 cmake)
   CC=${CONSUMER_CC:-cc} CXX=$cxx cmake -S "$source/tests/install/consumer" -B "$out" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_FLAGS="$cxxflags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DEXPECTED_TRACELIB_VERSION="$version" -DMINIMAL_HOST="$minimal_host"
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DEXPECTED_TRACELIB_VERSION="$version" \
+    -DMINIMAL_HOST="$minimal_host"
   cmake --build "$out" && run "$out/consumer" "$out/trace.txt" && run_kit "$out/hostcheck"
   ;;
 pkgconfig)
