@@ -166,7 +166,7 @@ void checkTrace(Report& report, const Preset& preset, const WireFrame& wire)
         return;
     }
     std::string tail = expectedTail(preset, wire);
-    const std::string& line = lines.empty() ? "" : lines[0];
+    std::string line = lines.empty() ? "" : lines[0];
     bool ok = lines.size() == 1 && line.size() > 3 + tail.size() &&
               line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
     report.check(ok, what, wire.name, saved,

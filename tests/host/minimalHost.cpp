@@ -65,10 +65,10 @@ fcRawFrameStruct* makeRaw(const uint8_t* bytes, size_t length, port_id_t port, b
     memcpy(raw->bytes, bytes, length);
     raw->headerWords = unsigned(headerWords);
     for (size_t i = 0; i < headerWords; ++i)
-        raw->header[i] = wireWord(bytes + 4 * i);
+        raw->header[i] = wireWord(raw->bytes + 4 * i);
     raw->payloadWords = unsigned((length - payloadStart) / 4);
     for (size_t i = 0; i < raw->payloadWords; ++i)
-        raw->payload[i] = wireWord(bytes + payloadStart + 4 * i);
+        raw->payload[i] = wireWord(raw->bytes + payloadStart + 4 * i);
     return raw;
 }
 
