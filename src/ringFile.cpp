@@ -87,8 +87,13 @@ TraceBuffer* placeBuffer(int fd, KeptRing& ring, int id, char* name, int numEntr
         return nullptr;
     }
     ring.size = recordsOffset + static_cast<size_t>(recordBytes);
-    if (ftruncate(fd, static_cast<off_t>(ring.size)) != 0)
+    // Space reserved now: a full file system later would otherwise fault
+    // recording with SIGBUS when it first writes a page.
+    int error = posix_fallocate(fd, 0, static_cast<off_t>(ring.size));
+    if (error != 0) {
+        errno = error;
         return nullptr;
+    }
     ring.base = mmap(nullptr, ring.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
     if (ring.base == MAP_FAILED)
         return nullptr;

@@ -6,16 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stddef.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "apiSupport.h"
 #include "recovery.h"
+#include "ringFormat.h"
 #include "traceRecovery.h"
 
 // The segfault scenario must reach the library's handler, not the address
@@ -157,16 +161,22 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
         },
         [&](pid_t pid) { child = pid, kill(pid, SIGKILL); });
     const std::string good = slurp(dir + "/trace-" + std::to_string(child) + "-1.ring");
-    constexpr size_t kByteOrderAt = 8, kVersionAt = 12;
+    constexpr size_t kByteOrderAt = offsetof(RingFileHeader, byteOrder);
+    static constexpr uint16_t kFutureVersion = 99;
     const struct {
         const char* file;
         std::function<void(std::string&)> damage;
         const char* reason;
     } cases[] = {
         {"cut.ring", [](std::string& b) { b.resize(b.size() / 2); }, "truncated"},
-        {"swapped.ring", [](std::string& b) { std::swap(b[kByteOrderAt], b[kByteOrderAt + 3]); },
+        {"swapped.ring",
+         [](std::string& b) { std::reverse(&b[kByteOrderAt], &b[kByteOrderAt + 4]); },
          "written with the other byte order"},
-        {"future.ring", [](std::string& b) { b[kVersionAt] = 99; }, "format version 99"},
+        {"future.ring",
+         [](std::string& b) {
+             memcpy(&b[offsetof(RingFileHeader, version)], &kFutureVersion, sizeof kFutureVersion);
+         },
+         "format version 99"},
         {"text.ring", [](std::string& b) { b = "not a ring\n"; }, "not a file of kept trace rings"},
     };
     for (const auto& c : cases) {

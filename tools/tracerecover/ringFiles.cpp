@@ -27,8 +27,12 @@ bool checkIdentity(const char* magic, const char* expected, uint32_t byteOrder, 
         error = "not a file of kept trace rings";
         return false;
     }
-    if (byteOrder != kByteOrderMark) {
+    if (byteOrder == __builtin_bswap32(kByteOrderMark)) {
         error = "written with the other byte order";
+        return false;
+    }
+    if (byteOrder != kByteOrderMark) {
+        error = "damaged header";
         return false;
     }
     if (version != kRingFormatVersion) {
