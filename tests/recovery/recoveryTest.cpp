@@ -93,14 +93,21 @@ void traceEverything(TraceApi& api, const Scenario& s)
     event->fmtPrefix(cs("LOGIN"));
     for (int b = 1; b <= s.buffers; b++)
         api.initTraceBuffer(b, b == 1 ? nullptr : cs(kNames[b]), s.ringSize, false);
-    api.captureFcFrame(), api.captureEthFrame(), api.captureELS();
+    api.captureFcFrame();
+    api.captureEthFrame();
+    api.captureELS();
     if (s.buffers > 1)
         api.addFrameFilter(rctl22(2, {api.fcHeader_m, api.els_m}));
     for (int round = 0; round < s.rounds; round++) {
-        api.traceRx(&plogi.frame), api.traceRx(&fcp.frame), api.traceTx(&fcp.frame, &port);
-        api.traceRx(&eth.frame), api.traceTx(&eth.frame, &port);
+        api.traceRx(&plogi.frame);
+        api.traceRx(&fcp.frame);
+        api.traceTx(&fcp.frame, &port);
+        api.traceRx(&eth.frame);
+        api.traceTx(&eth.frame, &port);
         api.traceDeviceEvent(kEventAddress, wwn, round, s.buffers, event->stepId_m);
-        api.beginTrace(), api.addToTrace(api.els_m, 0x03000000, round, 0), api.endTrace();
+        api.beginTrace();
+        api.addToTrace(api.els_m, 0x03000000, round, 0);
+        api.endTrace();
         hostsimClockAdvance(kStepUsec);
         if (s.reuseBuffer && round == s.rounds / 2)
             api.initTraceBuffer(1, cs("again"), s.ringSize, false);
@@ -159,7 +166,10 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
             traceEverything(*api, {"", 1, 64, 1, false});
             api->saveTrace(cs(saved.c_str()));
         },
-        [&](pid_t pid) { child = pid, kill(pid, SIGKILL); });
+        [&](pid_t pid) {
+            child = pid;
+            kill(pid, SIGKILL);
+        });
     const std::string good = slurp(dir + "/trace-" + std::to_string(child) + "-1.ring");
     constexpr size_t kByteOrderAt = offsetof(RingFileHeader, byteOrder);
     static constexpr uint16_t kFutureVersion = 99;

@@ -71,8 +71,9 @@ std::optional<RingImage> readRingFile(const std::string& path, std::string& erro
     const uint64_t recordsEnd = uint64_t(header.recordsOffset) + n * sizeof(TraceEntry);
     const uint64_t bufferEnd = uint64_t(header.bufferOffset) +
                                std::max(header.nextIndexOffset + 4u, header.wrappedOffset + 1u);
-    if (header.recordSize != sizeof(TraceEntry) || n == 0 || (n & (n - 1)) != 0 ||
-        bufferEnd > header.recordsOffset) {
+    const uint64_t kMaxEntries = 1u << 30;   // what initTraceBuffer's int can hold
+    const bool sizeUsable = n != 0 && n <= kMaxEntries && (n & (n - 1)) == 0;
+    if (header.recordSize != sizeof(TraceEntry) || !sizeUsable || bufferEnd > header.recordsOffset) {
         error = "damaged header";
         return std::nullopt;
     }
@@ -136,8 +137,9 @@ std::optional<StepTable> readStepFile(const std::string& path, std::string& erro
             break;
         table.steps.push_back(step);
     }
-    if (table.steps.size() != header.stepCount || !take(header.filterTextLength, table.filterText) ||
-        at != bytes->size()) {
+    const bool complete = table.steps.size() == header.stepCount &&
+                          take(header.filterTextLength, table.filterText);
+    if (!complete || at != bytes->size()) {
         error = "truncated";
         return std::nullopt;
     }
