@@ -69,11 +69,14 @@ std::optional<RingImage> readRingFile(const std::string& path, std::string& erro
         return std::nullopt;
     const uint64_t n = header.numEntries;
     const uint64_t recordsEnd = uint64_t(header.recordsOffset) + n * sizeof(TraceEntry);
-    const uint64_t bufferEnd = uint64_t(header.bufferOffset) +
-                               std::max(header.nextIndexOffset + 4u, header.wrappedOffset + 1u);
+    const uint64_t bufferEnd =
+        header.bufferOffset + std::max(uint64_t(header.nextIndexOffset) + sizeof(int32_t),
+                                       uint64_t(header.wrappedOffset) + 1);
     const uint64_t kMaxEntries = 1u << 30;   // what initTraceBuffer's int can hold
     const bool sizeUsable = n != 0 && n <= kMaxEntries && (n & (n - 1)) == 0;
-    if (header.recordSize != sizeof(TraceEntry) || !sizeUsable || bufferEnd > header.recordsOffset) {
+    const bool layoutUsable = header.recordSize == sizeof(TraceEntry) && sizeUsable &&
+                              bufferEnd <= header.recordsOffset;
+    if (!layoutUsable) {
         error = "damaged header";
         return std::nullopt;
     }
