@@ -26,6 +26,7 @@ RECORDING = [
     ("device_event", "traceDeviceEvent"),
     ("manual", "beginTrace, 2 x addToTrace, endTrace"),
     ("fc_rx_mirrored", "traceRx, FC preset, mirrored to syslog"),
+    ("fc_rx_persistent", "traceRx, FC preset, ring kept in a file"),
 ]
 OUTPUT = [("save", "saveTrace"), ("dump", "debugDump")]
 BUFFER_COUNTS = [1, 8, 64]

@@ -4,6 +4,9 @@
 // size, so a TraceApi per run of a benchmark would exhaust it.
 #include <stdint.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "floors.h"
 #include "measure.h"
 #include "traceApi.h"
+#include "traceRecovery.h"
 
 namespace {
 
@@ -47,6 +51,24 @@ TraceApi& ethPresetApi()
 {
     static TraceApi* api = newApi([](TraceApi& a) { a.captureEthFrame(); });
     return *api;
+}
+
+// The FC preset with its buffer kept in a ring file. The directory goes as
+// soon as the buffer is made: the mapping, which recording writes, stays.
+// Null if no ring file could be made here.
+TraceApi* persistentApi()
+{
+    static TraceApi* api = [] {
+        TraceApi* a = new TraceApi();
+        std::string dir = std::filesystem::temp_directory_path() / "tracelibBenchXXXXXX";
+        if (mkdtemp(dir.data()) == nullptr || traceKeepRingsIn(a, dir.c_str()) != 0)
+            return static_cast<TraceApi*>(nullptr);
+        a->initTraceBuffer(1, nullptr, kRingEntries, true);
+        a->captureFcFrame();
+        std::filesystem::remove_all(dir);
+        return a;
+    }();
+    return api;
 }
 
 TraceApi& mirroredApi()
@@ -266,6 +288,22 @@ void registerAll()
         runFloor(state, 3, [&] {
             return floorManual(ring, kManualFirst, kManualSecond);
         });
+    });
+
+    RegisterBenchmark("fc_rx_persistent/lib", [](State& state) {
+        TraceApi* api = persistentApi();
+        if (api == nullptr) {
+            state.SkipWithError("no ring file could be made");
+            return;
+        }
+        fcFrame* frame = &benchFrames().fcpCommand.frame;
+        runLibrary(state, *api, 2, [&] { api->traceRx(frame); });
+    });
+    RegisterBenchmark("fc_rx_persistent/floor", [](State& state) {
+        HandRing ring(kRingEntries);
+        RegisterFrameEntry rule = fcRule();
+        fcFrame* frame = &benchFrames().fcpCommand.frame;
+        runFloor(state, 2, [&] { return floorFcRx(ring, frame, &rule); });
     });
 
     RegisterBenchmark("fc_rx_mirrored/lib", [](State& state) {

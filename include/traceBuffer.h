@@ -8,6 +8,7 @@
 #ifndef TRACELIB_INCLUDE_TRACEBUFFER_H
 #define TRACELIB_INCLUDE_TRACEBUFFER_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -42,6 +43,12 @@ public:
 
     TraceBuffer(const TraceBuffer&) = delete;
     TraceBuffer& operator=(const TraceBuffer&) = delete;
+
+    // A buffer kept in a ring file (traceRecovery.h) lives in the file's
+    // mapping; deleting it unmaps and removes the file. Other buffers come
+    // from and go back to the global operators.
+    static void* operator new(size_t size);
+    static void operator delete(void* object);
 
     // The slot at nextIndex, cleared; advances the ring. Never null. Once
     // every slot has been handed out it is the oldest record, overwritten.

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "recoveryHooks.h"
 #include "stepText.h"
 #include "traceAssert.h"
 
@@ -224,7 +225,12 @@ void TraceEthData::format(TraceEntry* entry, char* buf, int size)
 // ---------------------------------------------------------------------------
 // Device events
 
-TraceDeviceEvent::TraceDeviceEvent() {}
+// A host builds these steps itself, often after its buffers: describe the
+// step for recovery now that its class is known.
+TraceDeviceEvent::TraceDeviceEvent()
+{
+    stepsChanged();
+}
 
 TraceDeviceEvent::~TraceDeviceEvent() {}
 

@@ -10,6 +10,7 @@
 #include <sys/time.h>
 #include <syslog.h>
 
+#include "recoveryHooks.h"
 #include "stepText.h"
 #include "traceAssert.h"
 
@@ -151,6 +152,7 @@ TraceApi::TraceApi()
 
 TraceApi::~TraceApi()
 {
+    forgetTraceApi(this);
     closelog();
     delete identifier_m;
     delete fcHeader_m;
@@ -176,7 +178,7 @@ bool TraceApi::initTraceBuffer(int id, char* name, int numEntries, bool makeCurr
             break;
         }
     }
-    TraceBuffer* buffer = new TraceBuffer(id, name, numEntries);
+    TraceBuffer* buffer = newTraceBuffer(this, id, name, numEntries);
     traceBuffers_m.add(new Element<TraceBuffer>(buffer));
     if (currentBuffer_m == nullptr || makeCurrent)
         currentBuffer_m = buffer;
@@ -235,6 +237,7 @@ void TraceApi::endTrace()
 void TraceApi::addFrameFilter(TraceFrameFilter* filter)
 {
     frameFilters_m->add_head(new Element<TraceFrameFilter>(filter));
+    filtersChanged(this);
 }
 
 TraceFrameFilter* TraceApi::newPreset(uint32_t offsetFrom)

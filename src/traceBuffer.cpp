@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "hostUtil.h"
+#include "recoveryHooks.h"
 #include "traceAssert.h"
 
 #include <stddef.h>
@@ -50,8 +51,20 @@ TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
 
 TraceBuffer::~TraceBuffer()
 {
-    delete[] entries;
+    if (!isKeptRing(this))
+        delete[] entries;
     delete[] bufferName;
+}
+
+void* TraceBuffer::operator new(size_t size)
+{
+    return ::operator new(size);
+}
+
+void TraceBuffer::operator delete(void* object)
+{
+    if (!releaseKeptRing(object))
+        ::operator delete(object);
 }
 
 TraceEntry* TraceBuffer::getCurrentEntry()

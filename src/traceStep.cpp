@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "recoveryHooks.h"
 #include "stepText.h"
 #include "traceAssert.h"
 
@@ -43,6 +44,7 @@ TraceStep::~TraceStep()
         traceSteps_m[stepId_m] = nullptr;
     delete[] prefix_m;
     delete[] postfix_m;
+    stepsChanged();
 }
 
 namespace {
@@ -148,6 +150,7 @@ void TraceStep::fmtPrefix(char* str)
     char* text = joinTexts(str, " ", strlen(str) + 2);
     delete[] prefix_m;
     prefix_m = text;
+    stepsChanged();
 }
 
 void TraceStep::fmtPostfix(char* str)
@@ -156,4 +159,5 @@ void TraceStep::fmtPostfix(char* str)
     char* text = joinTexts(" ", str, strlen(str) + 2);
     delete[] postfix_m;
     postfix_m = text;
+    stepsChanged();
 }

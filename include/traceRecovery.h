@@ -1,0 +1,47 @@
+// Traces that outlive the host process: rings kept in files, and the saved
+// trace written when the process dies of a fatal signal. Both are opt-in; a
+// host that calls neither records exactly as before.
+//
+// Persistent rings. After traceKeepRingsIn(api, dir), every buffer that
+// api->initTraceBuffer creates lives in a file mapped shared under dir,
+// "trace-<pid>-<bufferId>.ring": a self-describing header, the buffer object
+// with its position, and the records. Recording writes straight into the
+// mapping, so the file holds every record handed out, whatever ends the
+// process (SIGKILL and the OOM killer included). Beside the rings,
+// "trace-<pid>.steps" describes the steps that write into them and holds the
+// filter list; it is rewritten (new file, then rename) when buffers, filters
+// or steps change, never on the per-frame path. A buffer that is destroyed
+// (replaced, or with its TraceApi) removes its file. `tracerecover` turns
+// the files of a dead process into the saved trace file saveTrace would have
+// written at the moment it died. One TraceApi per process can keep rings.
+// A step built after the last change of buffers or filters is described from
+// the next such change (TraceDeviceEvent steps are described at once).
+//
+// Save on a fatal signal. traceSaveOnFatalSignal(api, path) installs handlers
+// for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT (failed library assertions
+// end in abort) that write api->saveTrace(path), put the previous disposition
+// back and let the signal take its course: the exit status and the core dump
+// are what they would have been, and a handler the host installed before
+// runs after the save. A second fault during the save ends the process at
+// once. The handler runs saveTrace, which goes through stdio and the heap:
+// it cannot promise a file when the fault corrupted the heap or the trace
+// API's own data. Persistent rings do not have that limit.
+//
+// Neither is thread-safe against other calls on the same TraceApi.
+#ifndef TRACELIB_INCLUDE_TRACERECOVERY_H
+#define TRACELIB_INCLUDE_TRACERECOVERY_H
+
+class TraceApi;
+
+// Returns 0, or an errno value (the directory is unusable, another TraceApi
+// already keeps rings: EBUSY), after which buffers stay in memory as before.
+// Buffers created before the call stay in memory. A buffer whose file cannot
+// be made is created in memory.
+int traceKeepRingsIn(TraceApi* api, const char* directory);
+
+// Returns 0, or an errno value when path cannot be created for writing or a
+// handler cannot be installed. A later call replaces api and path. The file
+// is created (empty) at install time so that the handler only rewrites it.
+int traceSaveOnFatalSignal(TraceApi* api, const char* path);
+
+#endif

@@ -1,0 +1,66 @@
+// tracerecover [-o FILE] DIR|RINGFILE...
+//
+// Writes the saved trace file of a dead process from the ring files it kept
+// (traceRecovery.h): to FILE, or to standard output. Files of several
+// processes give one saved trace each, to FILE.<pid> when -o is given. A
+// file that cannot be read is reported on one line; the rest are recovered.
+// Exit status: 0, 1 if some file could not be used, 2 on a usage error.
+#include <stdio.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "recovery.h"
+
+namespace {
+
+const char kUsage[] = "usage: tracerecover [-o FILE] DIR|RINGFILE...\n";
+
+bool writeText(const std::string& path, const std::string& text)
+{
+    if (path.empty())
+        return fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return bool(out.flush());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string output;
+    for (int option; (option = getopt(argc, argv, "ho:")) != -1;) {
+        if (option == 'o') {
+            output = optarg;
+        } else {
+            fputs(kUsage, option == 'h' ? stdout : stderr);
+            return option == 'h' ? 0 : 2;
+        }
+    }
+    if (optind == argc) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    Recovery recovery = recoverRings(std::vector<std::string>(argv + optind, argv + argc));
+    int status = recovery.errors.empty() ? 0 : 1;
+    for (const std::string& error : recovery.errors)
+        fprintf(stderr, "tracerecover: %s\n", error.c_str());
+    const bool several = recovery.processes.size() > 1;
+    for (const RecoveredProcess& process : recovery.processes) {
+        std::string path = output;
+        if (several && !path.empty())
+            path += "." + std::to_string(process.pid);
+        if (!writeText(path, process.text)) {
+            fprintf(stderr, "tracerecover: %s: cannot write\n", path.empty() ? "-" : path.c_str());
+            status = 1;
+        }
+    }
+    if (recovery.processes.empty() && recovery.errors.empty()) {
+        fputs("tracerecover: no ring files found\n", stderr);
+        status = 1;
+    }
+    return status;
+}
