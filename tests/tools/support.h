@@ -1,13 +1,16 @@
-// Running tracereplay (or another program), scratch files, the trace lines
-// of its output, and the frames and capture files (pcap and pcapng) the
-// tests build.
+// What the tool tests share: scratch files, running a program for its
+// output and exit status, the trace lines and golden files of saved traces,
+// and capture files made from frames (pcap through libpcap, pcapng block by
+// block, each section in its own byte order).
 #ifndef TESTS_TOOLS_SUPPORT_H
 #define TESTS_TOOLS_SUPPORT_H
 
+#include <pcap/pcap.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -17,7 +20,6 @@
 
 using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
-using Words = std::vector<uint32_t>;
 
 inline std::string readFile(const std::string& path)
 {
@@ -26,9 +28,9 @@ inline std::string readFile(const std::string& path)
     return content.str();
 }
 
-inline void writeFile(const std::string& path, const std::string& s)
+inline void writeFile(const std::string& path, const std::string& content)
 {
-    std::ofstream(path, std::ios::binary) << s;
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 inline bool contains(const std::string& text, const std::string& part)
@@ -48,6 +50,9 @@ inline std::string samplePath(const std::string& name)
 {
     return SAMPLES_DIR "/" + name;
 }
+
+const Args kSamples{samplePath("fc-host.pcap"), samplePath("fc-target.pcap"),
+                    samplePath("eth-fcoe.pcap")};
 
 // A fresh directory, removed with everything in it at the end of the test.
 struct ScratchDir {
@@ -77,8 +82,8 @@ inline RunResult runProgram(const std::string& program, const Args& args,
     for (const std::string& arg : args)
         command += " '" + std::regex_replace(arg, std::regex("'"), "'\\''") + "'";
     command += " <'" + input + "' >" + dir.path("out") + " 2>" + dir.path("err");
-    int status = system(command.c_str());
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = system(command.c_str());
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return {code, readFile(dir.path("out")), readFile(dir.path("err"))};
 }
 
@@ -88,12 +93,7 @@ inline RunResult runReplay(Args args, const std::string& input = "/dev/null")
     return runProgram(TRACEREPLAY_PATH, args, input);
 }
 
-inline bool haveProgram(const std::string& name)
-{
-    return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// The trace lines ("N: ...") of a saved trace file, in order.
+// The trace lines ("N: ...") of a saved trace, in order.
 inline std::vector<std::string> traceLines(const std::string& saved)
 {
     std::vector<std::string> lines;
@@ -104,80 +104,79 @@ inline std::vector<std::string> traceLines(const std::string& saved)
     return lines;
 }
 
-inline Bytes operator+(Bytes a, const Bytes& b)
+// Source line numbers of step descriptions ("src/x.cpp.101:") masked, so that
+// golden files survive the library's sources moving by a line.
+inline std::string withoutSourceLines(const std::string& text)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    return std::regex_replace(text, std::regex(R"((\.cpp)\.[0-9]+:)"), "$1.N:");
 }
 
-inline Bytes bigEndian(const Words& words)
+inline std::string golden(const std::string& name)
 {
-    Bytes b;
-    for (uint32_t w : words)
-        b.insert(b.end(), {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)});
-    return b;
+    return withoutSourceLines(readFile(GOLDEN_DIR "/" + name));
 }
 
-constexpr uint32_t kLinkTypeEthernet = 1;
-constexpr uint32_t kLinkTypeFc2 = 224;
-
-// An FCP command frame (header only) from 010200 to 010400 with this OX_ID.
-inline Bytes fcpFrame(uint32_t oxId)
-{
-    return bigEndian({0x06010400, 0x010200, 0x08000000, 0, oxId << 16 | 0xFFFF, 0});
-}
-
-// 2024-05-14 09:30:00 UTC in microseconds, the samples' epoch.
-constexpr int64_t kSampleStart = 1715679000LL * 1000000;
+constexpr int kLinkTypeEthernet = 1;
+constexpr int kLinkTypeFc2 = 224;
 constexpr int64_t kMicrosPerSecond = 1000000;
+constexpr int64_t kSampleStart = 1715679000 * kMicrosPerSecond;  // 2024-05-14 09:30:00 UTC
 constexpr uint32_t kNoSnapLimit = 65535;
 
-// A classic little-endian pcap file; frame i at micros[i] (default i) past
-// the epoch. Frames longer than the snap length are cut to it.
-inline std::string pcapFile(uint32_t link, const std::vector<Bytes>& frames,
-                            const std::vector<int64_t>& micros = {},
-                            uint32_t snapLength = kNoSnapLimit)
+// An FCP command frame (header only) from 010200 to 010400 with this OX_ID.
+inline Bytes fcpFrame(uint16_t oxId)
 {
-    std::string file;
-    auto le = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            file += char(v >> 8 * i);
-    };
-    for (uint32_t v : {0xa1b2c3d4u, 0x00040002u, 0u, 0u, snapLength, link})
-        le(v);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const int64_t at = kSampleStart + (micros.empty() ? int64_t(i) : micros[i]);
-        const size_t captured = std::min<size_t>(frames[i].size(), snapLength);
-        le(uint32_t(at / kMicrosPerSecond));
-        le(uint32_t(at % kMicrosPerSecond));
-        le(uint32_t(captured));
-        le(uint32_t(frames[i].size()));
-        file.append(frames[i].begin(), frames[i].begin() + captured);
-    }
-    return file;
+    Bytes frame{0x06, 0x01, 0x04, 0x00, 0x00, 0x01, 0x02, 0x00, 0x08};  // R_CTL to TYPE
+    frame.resize(16);
+    frame.insert(frame.end(), {uint8_t(oxId >> 8), uint8_t(oxId), 0xFF, 0xFF, 0, 0, 0, 0});
+    return frame;
 }
 
-// A pcapng file built block by block, each section in its own byte order.
+struct Packet {
+    int64_t micros;  // past the samples' start
+    Bytes bytes;
+};
+
+// A classic pcap file; frames longer than the snap length are cut to it.
+inline std::string pcapFile(int link, const std::vector<Packet>& packets,
+                            uint32_t snapLength = kNoSnapLimit)
+{
+    ScratchDir dir;
+    pcap_t* dead = pcap_open_dead(link, int(snapLength));
+    pcap_dumper_t* dumper = pcap_dump_open(dead, dir.path("file").c_str());
+    for (const Packet& packet : packets) {
+        pcap_pkthdr header{};
+        header.ts.tv_sec = time_t((kSampleStart + packet.micros) / kMicrosPerSecond);
+        header.ts.tv_usec = suseconds_t((kSampleStart + packet.micros) % kMicrosPerSecond);
+        header.len = uint32_t(packet.bytes.size());
+        header.caplen = std::min(header.len, snapLength);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet.bytes.data());
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return readFile(dir.path("file"));
+}
+
+// A pcapng file built block by block.
 class PcapngFile {
 public:
-    void section(bool bigEndianSection)
+    void section(bool bigEndian)
     {
-        big_ = bigEndianSection;
+        bigEndian_ = bigEndian;
         block(0x0A0D0D0A, word(0x1A2B3C4D) + half(1) + half(0) + word(~0u) + word(~0u));
     }
     // tsresol: 6 for microseconds, 9 for nanoseconds.
     void interface(uint16_t link, uint8_t tsresol = 6)
     {
-        std::string resolution = half(9) + half(1) + std::string{char(tsresol), 0, 0, 0};
+        const std::string resolution = half(9) + half(1) + std::string{char(tsresol), 0, 0, 0};
         block(1, half(link) + half(0) + word(0) + resolution + word(0));
     }
-    // An Enhanced Packet on `interface` of this section at `units` past the
+    // An Enhanced Packet on `interface` of this section at `units` since the
     // epoch, in the interface's resolution.
     void packet(uint32_t interface, uint64_t units, const Bytes& frame)
     {
         std::string data(frame.begin(), frame.end());
         data.resize((data.size() + 3) & ~size_t{3});
-        uint32_t size = uint32_t(frame.size());
+        const uint32_t size = uint32_t(frame.size());
         block(6, word(interface) + word(uint32_t(units >> 32)) + word(uint32_t(units)) +
                      word(size) + word(size) + data);
     }
@@ -186,12 +185,12 @@ public:
 private:
     std::string half(uint16_t v) const
     {
-        return big_ ? std::string{char(v >> 8), char(v)} : std::string{char(v), char(v >> 8)};
+        return bigEndian_ ? std::string{char(v >> 8), char(v)} : std::string{char(v), char(v >> 8)};
     }
     std::string word(uint32_t v) const
     {
-        return big_ ? half(uint16_t(v >> 16)) + half(uint16_t(v))
-                    : half(uint16_t(v)) + half(uint16_t(v >> 16));
+        return bigEndian_ ? half(uint16_t(v >> 16)) + half(uint16_t(v))
+                          : half(uint16_t(v)) + half(uint16_t(v >> 16));
     }
     void block(uint32_t type, const std::string& body)
     {
@@ -199,7 +198,7 @@ private:
         out_ += word(type) + word(total) + body + word(total);
     }
 
-    bool big_ = false;
+    bool bigEndian_ = false;
     std::string out_;
 };
 

@@ -1,6 +1,7 @@
-// The samples as tshark, a decoder written elsewhere, decodes them against
-// what the replay traces: frame by frame the FC header fields, the ELS
-// command and the MAC addresses must agree. Exits 77 (skipped) without tshark.
+// The samples through tshark's tools, written elsewhere: tshark's decoding
+// against what the replay traces (frame by frame the FC header fields, the
+// ELS command and the MAC addresses must agree), and the samples converted
+// to pcapng by editcap. Exits 77 (skipped) without tshark.
 #include <gtest/gtest.h>
 
 #include "support.h"
@@ -8,7 +9,7 @@
 namespace {
 
 const char* const kFields[] = {"fc.r_ctl", "fc.d_id",      "fc.s_id", "fc.type", "fc.ox_id",
-                               "fc.rx_id", "fcels.opcode", "eth.dst", "eth.src", "eth.type"};
+                               "fc.rx_id", "fcels.opcode", "eth.dst", "eth.src"};
 const char* const kTraceKeys[] = {"r_ctl", "d_id", "s_id", "type", "ox_id",
                                   "rx_id", "ELS",  "dmac", "smac"};
 
@@ -35,22 +36,21 @@ std::vector<std::string> fromTshark(const std::string& row)
         std::transform(cell.begin(), cell.end(), cell.begin(), ::tolower);
         f.push_back(cell);
     }
-    f.resize(10);
-    if (f[9] == "8906" || !f[0].empty())  // FCoE is traced as the FC frame it carries: no MACs
-        f[7] = f[8] = "";
-    f.pop_back();
+    f.resize(std::size(kTraceKeys));
+    if (!f[0].empty())  // FCoE is traced as the FC frame it carries: no MACs
+        std::fill(f.begin() + 7, f.end(), "");
     return f;
 }
 
 TEST(TsharkCrossCheck, TraceShowsWhatTsharkDecodes)
 {
-    for (const char* sample : {"fc-host.pcap", "fc-target.pcap", "eth-fcoe.pcap"}) {
-        Args args{"-r", samplePath(sample), "-T", "fields"};
+    for (const std::string& sample : kSamples) {
+        Args args{"-r", sample, "-T", "fields"};
         for (const char* field : kFields)
             args.insert(args.end(), {"-e", field});
         const RunResult tshark = runProgram("tshark", args);
         ASSERT_EQ(tshark.exitCode, 0) << tshark.err;
-        const RunResult replay = runReplay({samplePath(sample)});
+        const RunResult replay = runReplay({sample});
         ASSERT_EQ(replay.exitCode, 0) << replay.err;
         std::vector<std::vector<std::string>> decoded;
         std::vector<std::vector<std::string>> traced;
@@ -61,6 +61,19 @@ TEST(TsharkCrossCheck, TraceShowsWhatTsharkDecodes)
             traced.push_back(fromTrace(line));
         EXPECT_EQ(traced, decoded) << sample;
     }
+}
+
+TEST(TsharkCrossCheck, SamplesAsPcapngGiveTheGoldenFile)
+{
+    ScratchDir dir;
+    Args converted;
+    for (const std::string& sample : kSamples) {
+        converted.push_back(dir.path(std::filesystem::path(sample).filename().string() + "ng"));
+        ASSERT_EQ(runProgram("editcap", {"-F", "pcapng", sample, converted.back()}).exitCode, 0);
+    }
+    const RunResult run = runReplay(converted);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(withoutSourceLines(run.out), golden("samples-default.trace"));
 }
 
 }  // namespace
