@@ -139,14 +139,16 @@ TEST(Pcapng, DumpcapInterfacesArePortsFromTheFilesPort)
 
 TEST(Wrap, IsReportedWithASizeThatHoldsEverything)
 {
-    const RunResult small = runReplay({"--buffer", "id=1,entries=16", samplePath("fc-host.pcap")});
+    constexpr unsigned long kEntries = 16;
+    const std::string buffer = "id=1,entries=" + std::to_string(kEntries);
+    const RunResult small = runReplay({"--buffer", buffer, samplePath("fc-host.pcap")});
     ASSERT_EQ(small.exitCode, 0) << small.err;
     std::smatch m;
     const std::regex report(
         R"(buffer 1 \(Trace Buffer 1\) wrapped: (\d+) of (\d+) records overwritten; )"
         R"(--buffer id=1,entries=(\d+) would hold them all)");
     ASSERT_TRUE(std::regex_search(small.err, m, report)) << small.err;
-    EXPECT_EQ(std::stoul(m[2]) - std::stoul(m[1]), 16u);
+    EXPECT_EQ(std::stoul(m[2]) - std::stoul(m[1]), kEntries);
     const RunResult fits =
         runReplay({"--buffer", "id=1,entries=" + m[3].str(), samplePath("fc-host.pcap")});
     EXPECT_TRUE(fits.err.empty()) << fits.err;
@@ -156,12 +158,15 @@ TEST(Wrap, IsReportedWithASizeThatHoldsEverything)
 TEST(Report, ManyBadFramesGiveAFewLinesAndACount)
 {
     constexpr size_t kShown = replay::Report::kShownPerKind;
+    constexpr size_t kBadFrames = 50;
     ScratchDir dir;
-    writeFile(dir.path("bad"), pcapFile(kLinkTypeEthernet, std::vector<Packet>(50, {0, kRunt})));
+    const std::vector<Packet> runts(kBadFrames, {0, kRunt});
+    writeFile(dir.path("bad"), pcapFile(kLinkTypeEthernet, runts));
     const RunResult run = runReplay({"-o", dir.path("t"), dir.path("bad")});
     EXPECT_EQ(run.exitCode, kExitSkipped);
     EXPECT_EQ(countOf(run.err, "frame too short for its headers"), kShown);
-    EXPECT_TRUE(contains(run.err, "tracereplay: 50 frames skipped\n")) << run.err;
+    const std::string summary = "tracereplay: " + std::to_string(kBadFrames) + " frames skipped\n";
+    EXPECT_TRUE(contains(run.err, summary)) << run.err;
     EXPECT_EQ(countOf(run.err, "\n"), kShown + 1);
 }
 
@@ -221,7 +226,7 @@ constexpr uint32_t kSnapInHeader = 20;  // cuts an FC frame inside its header
 constexpr uint32_t kSnapInPayload = 40;
 constexpr size_t kLargestFcFrame = 24 + 10240;
 const Bytes kFcp98 = fcpFrame(0xA0) + Bytes(74, 0);
-const Bytes kShortFcoe = Bytes(12, 1) + Bytes{0x89, 0x06} + Bytes(30, 0);
+const Bytes kShortFcoe = Bytes(12, 1) + Bytes{0x89, 0x06} + Bytes(10, 0);
 
 INSTANTIATE_TEST_SUITE_P(
     Skipped, BadFile,
@@ -232,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"UnknownLink", pcapFile(105, {{0, Bytes(40, 1)}}), "unsupported link type 105", 0,
                  kExitSkipped},
         BadInput{"ShortFcoe", pcapFile(kLinkTypeEthernet, {{0, kShortFcoe}}),
-                 "frame 1: frame too short for its headers (44 bytes)", 0, kExitSkipped},
+                 "frame 1: frame too short for its headers (24 bytes)", 0, kExitSkipped},
         BadInput{"ShortFc", pcapFile(kLinkTypeFc2, {{0, fcpFrame(1)}, {1, Bytes(20, 0)}}),
                  "frame 2: frame too short for its headers (20 bytes)", 1, kExitSkipped},
         BadInput{"LongFc", pcapFile(kLinkTypeFc2, {{0, Bytes(kLargestFcFrame + 1, 0)}}),
