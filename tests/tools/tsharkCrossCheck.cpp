@@ -12,6 +12,7 @@ const char* const kFields[] = {"fc.r_ctl", "fc.d_id",      "fc.s_id", "fc.type",
                                "fc.rx_id", "fcels.opcode", "eth.dst", "eth.src"};
 const char* const kTraceKeys[] = {"r_ctl", "d_id", "s_id", "type", "ox_id",
                                   "rx_id", "ELS",  "dmac", "smac"};
+constexpr size_t kMacFields = 2;  // the last ones
 
 // One frame from a trace line: the word after each key ("ELS NAME (04...": the command byte).
 std::vector<std::string> fromTrace(const std::string& line)
@@ -38,7 +39,7 @@ std::vector<std::string> fromTshark(const std::string& row)
     }
     f.resize(std::size(kTraceKeys));
     if (!f[0].empty())  // FCoE is traced as the FC frame it carries: no MACs
-        std::fill(f.begin() + 7, f.end(), "");
+        std::fill(f.end() - kMacFields, f.end(), "");
     return f;
 }
 
