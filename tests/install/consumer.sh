@@ -20,7 +20,7 @@ run_kit() {
   loads_installed "$1" && env -u LD_LIBRARY_PATH "$1" | tail -n 1 | grep -Ex '[0-9]+ passed, 0 failed' ||
     fail "$1 did not pass"
 }
-minimal_host=$source/tests/host/minimalHost.cpp
+minimal_host=$source/examples/minimalHost/minimalHost.cpp
 if [ "$mode" != install ]; then
   [ -d "$prefix" ] || fail "nothing installed in $prefix"
   # A library built with a sanitizer only links into programs built with it.
