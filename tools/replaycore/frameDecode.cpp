@@ -108,7 +108,6 @@ DecodeStatus decodeFcoe(const uint8_t* payload, size_t length, port_id_t port,
     raw.record[HOSTSIM_D_EOF] = content.eof;
     raw.record[HOSTSIM_D_HAS_CHECK] = 1;
     raw.record[HOSTSIM_D_CHECK_VALUE] = content.crc;
-    frame.fcoe = true;
     return DecodeStatus::Ok;
 }
 

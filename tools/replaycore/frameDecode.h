@@ -62,7 +62,6 @@ enum class FrameKind { Ethernet, Fc };
 // What the replay needs to know about a decoded frame besides the record.
 struct DecodedFrame {
     FrameKind kind = FrameKind::Ethernet;
-    bool fcoe = false;          // an FC frame that came inside Ethernet
     bool hasSourceMac = false;  // Ethernet and FCoE frames
     uint8_t sourceMac[6] = {};
     uint32_t sourceId = 0;  // FC frames: S_ID
