@@ -50,6 +50,8 @@ install)
   ! grep -rlF -e "$source" -e "$build" "$libdir/cmake" "$libdir/pkgconfig" || fail "package files name the trees"
   [ "${TRACELIB_TOOLS:-0}" != 1 ] || { [ -x "$prefix/bin/tracereplay" ] && loads_installed "$prefix/bin/tracereplay"; } ||
     fail "tracereplay not installed"
+  { [ -x "$prefix/bin/tracerecover" ] && loads_installed "$prefix/bin/tracerecover"; } ||
+    fail "tracerecover not installed"
   ;;
 cmake)
   CC=${CONSUMER_CC:-cc} CXX=$cxx cmake -S "$source/tests/install/consumer" -B "$out" -DCMAKE_BUILD_TYPE=Release \
