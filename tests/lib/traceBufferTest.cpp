@@ -35,9 +35,11 @@ std::string ring(TraceBuffer& b)
 
 TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
 {
-    const struct { int size, calls; const char* ring; } rows[] = {
-        {1, 0, "0/-"}, {1, 1, "0/0"}, {1, 2, "0/0"}, {2, 1, "0/0"}, {2, 2, "01/1"},
-        {2, 3, "10/0"}, {4, 0, "0/-"}, {4, 3, "012/2"}, {4, 4, "0123/3"}, {4, 5, "1230/0"}};
+    const struct {
+        int size, calls;
+        const char* ring;
+    } rows[] = {{1, 0, "0/-"},  {1, 1, "0/0"}, {1, 2, "0/0"},   {2, 1, "0/0"},    {2, 2, "01/1"},
+                {2, 3, "10/0"}, {4, 0, "0/-"}, {4, 3, "012/2"}, {4, 4, "0123/3"}, {4, 5, "1230/0"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "ring " << row.size << ", " << row.calls << " calls");
         TraceBuffer buffer(1, nullptr, row.size);
@@ -45,7 +47,7 @@ TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
             TraceEntry* entry = buffer.getFreeEntry();
             EXPECT_EQ(entry, &buffer.entries[call % row.size]);
             EXPECT_EQ(entry->id | entry->flags | entry->word1 | entry->word2 | entry->word3, 0u);
-            entry->id = entry->flags = 0xff;   // handed out again, the record is cleared
+            entry->id = entry->flags = 0xff;  // handed out again, the record is cleared
             entry->word1 = entry->word2 = entry->word3 = 0xffffffff;
         }
         EXPECT_EQ(ring(buffer), row.ring);
@@ -56,7 +58,7 @@ TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
 TEST(TraceBuffer, DumpIsByteExactAndTheDefaultNameNamesTheId)
 {
     TraceBuffer buffer(7, nullptr, 2);
-    buffer.getFreeEntry()->word1 = 1;   // slot 0, cleared again by the third call
+    buffer.getFreeEntry()->word1 = 1;  // slot 0, cleared again by the third call
     TraceEntry* entry = buffer.getFreeEntry();
     entry->id = 5;
     entry->flags = TRACE_ENTRY_BEGIN | TRACE_ENTRY_PORT;
