@@ -20,10 +20,19 @@ static const int hooked = __sanitizer_install_malloc_and_free_hooks(
     [](const volatile void*, size_t) { allocations += counting; }, [](const volatile void*) {});
 #else
 extern "C" {
-void* __libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
-void* malloc(size_t size) { return allocations += counting, __libc_malloc(size); }
-void* calloc(size_t n, size_t size) { return allocations += counting, __libc_calloc(n, size); }
-void* realloc(void* p, size_t size) { return allocations += counting, __libc_realloc(p, size); }
+void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
+void* malloc(size_t size)
+{
+    return allocations += counting, __libc_malloc(size);
+}
+void* calloc(size_t n, size_t size)
+{
+    return allocations += counting, __libc_calloc(n, size);
+}
+void* realloc(void* p, size_t size)
+{
+    return allocations += counting, __libc_realloc(p, size);
+}
 }
 #endif
 
@@ -44,8 +53,12 @@ TEST(Alloc, RecordingAllocatesNothing)
     if (RUNNING_ON_VALGRIND)
         GTEST_SKIP() << "valgrind replaces the allocator";
 #endif
-    TraceApi api;   // first: the counter sees the library's and the C library's calls
-    EXPECT_GE(counted([] { free(sink = malloc(24)); delete[] static_cast<int*>(sink = new int[8]); }), 2u);
+    TraceApi api;  // first: the counter sees the library's and the C library's calls
+    EXPECT_GE(counted([] {
+                  free(sink = malloc(24));
+                  delete[] static_cast<int*>(sink = new int[8]);
+              }),
+              2u);
     EXPECT_EQ(counted([&] { api.syslogEnable(true); }), 1u);
     FILE* file = nullptr;
     EXPECT_GE(counted([&] { file = tmpfile(); }), 1u);
@@ -67,7 +80,7 @@ TEST(Alloc, RecordingAllocatesNothing)
         }
     };
     hostsimClockSet(1700000000, 42);
-    traceAll(1);   // one-time work outside the library (time zone set-up)
+    traceAll(1);  // one-time work outside the library (time zone set-up)
     for (bool mirror : {false, true}) {
         api.syslogEnable(mirror), syslogClear();
         EXPECT_EQ(counted([&] { traceAll(100); }), 0u) << mirror;
