@@ -16,6 +16,7 @@ const std::string kTime = "2023-11-14 22:13:20.000042 ";
 const std::string kEls = "ELS PLOGI (03000000 20200000 88000800) ";
 const std::string kPlogiHdr = "rx r_ctl 22 d_id fffffc s_id 010200 type 01 ox_id 1234 rx_id ffff ";
 const uint32_t kPlogiEls[] = {0x03000000, 0x20200000, 0x88000800};
+const uint32_t kWwnHigh = 0x10000005, kWwnLow = 0x1e123456;
 
 // An API with buffer 1 of 16 records, the clock stopped, the log capture empty.
 class ApiTest : public ::testing::Test {
@@ -28,25 +29,17 @@ protected:
         syslogClear();
     }
     void TearDown() override { hostsimClockUseReal(); }
-    Rec id(uint16_t flags, uint32_t port) const
+    // The records these tests expect, by step.
+    Rec id(uint16_t flags, uint32_t port) { return {idStep, flags, kSec, kUsec, port}; }
+    Rec plogiHdr(uint16_t flags) { return {fcStep, flags, 0x22fffffc, 0x01010200, 0x1234ffff}; }
+    Rec fcpHdr(uint16_t flags) { return {fcStep, flags, 0x06020300, 0x08010200, 0x0042ffff}; }
+    Rec plogiEls(uint16_t flags)
     {
-        return {api.identifier_m->stepId_m, flags, kSec, kUsec, port};
+        return {elsStep, flags, kPlogiEls[0], kPlogiEls[1], kPlogiEls[2]};
     }
-    Rec plogiHdr(uint16_t flags) const
+    Rec ev(uint16_t flags, uint32_t address)
     {
-        return {api.fcHeader_m->stepId_m, flags, 0x22fffffc, 0x01010200, 0x1234ffff};
-    }
-    Rec fcpHdr(uint16_t flags) const
-    {
-        return {api.fcHeader_m->stepId_m, flags, 0x06020300, 0x08010200, 0x0042ffff};
-    }
-    Rec plogiEls(uint16_t flags) const
-    {
-        return {api.els_m->stepId_m, flags, kPlogiEls[0], kPlogiEls[1], kPlogiEls[2]};
-    }
-    Rec ev(uint16_t flags, uint32_t address) const
-    {
-        return {event.stepId_m, flags, 0x10000005, 0x1e123456, address};
+        return {event.stepId_m, flags, kWwnHigh, kWwnLow, address};
     }
     // The buffer's records; the buffer is replaced by an empty one.
     Recs drain(int buffer)
@@ -64,8 +57,10 @@ protected:
     }
 
     TraceApi api;
+    const uint16_t idStep = api.identifier_m->stepId_m, fcStep = api.fcHeader_m->stepId_m;
+    const uint16_t elsStep = api.els_m->stepId_m;
     TraceDeviceEvent event;
-    WorldWideName wwn{0x10000005, 0x1e123456};
+    WorldWideName wwn{kWwnHigh, kWwnLow};
     HostFcFrame plogi{wire(kPlogi), hostsimPort(7)}, fcp{wire(kFcp), hostsimPortPair(2, 7)};
     HostEthFrame ethVlan{ethWire(true), hostsimPort(3)}, eth{ethWire(false), hostsimPort(4)};
     port_id_t pair = hostsimPortPair(0x0102, 0xfffe);
