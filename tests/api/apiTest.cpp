@@ -67,26 +67,27 @@ protected:
 };
 
 // Buffers of an API that starts with none: 1 "one" and 2 "two", 8 records each.
-class BufferTest : public ApiTest {
+class BufferTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ApiTest::SetUp();
-        EXPECT_EQ(fresh.findBuffer(0), nullptr);
-        EXPECT_FALSE(fresh.initTraceBuffer(1, cs("x"), 0, true));
-        ASSERT_TRUE(fresh.initTraceBuffer(1, cs("one"), 8, false));  // the first is current anyway
-        ASSERT_TRUE(fresh.initTraceBuffer(2, cs("two"), 8, false));
-        one = fresh.findBuffer(1);
-        two = fresh.findBuffer(2);
+        hostsimClockSet(kSec, kUsec);
+        EXPECT_EQ(api.findBuffer(0), nullptr);
+        EXPECT_FALSE(api.initTraceBuffer(1, cs("x"), 0, true));
+        ASSERT_TRUE(api.initTraceBuffer(1, cs("one"), 8, false));  // the first is current anyway
+        ASSERT_TRUE(api.initTraceBuffer(2, cs("two"), 8, false));
+        one = api.findBuffer(1);
+        two = api.findBuffer(2);
     }
+    void TearDown() override { hostsimClockUseReal(); }
     std::vector<int> ids()
     {
         std::vector<int> out;
-        for (auto* e = fresh.traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
+        for (auto* e = api.traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
             out.push_back(e->item()->bufferId);
         return out;
     }
-    TraceApi fresh;
+    TraceApi api;
     TraceBuffer* one = nullptr;
     TraceBuffer* two = nullptr;
 };
@@ -94,53 +95,53 @@ protected:
 TEST_F(BufferTest, TheFirstBufferIsCurrentAndKeepsItsName)
 {
     ASSERT_NE(one, nullptr);
-    EXPECT_EQ(fresh.findBuffer(0), one);
+    EXPECT_EQ(api.findBuffer(0), one);
     EXPECT_STREQ(one->bufferName, "one");
-    EXPECT_EQ(fresh.findBuffer(99), nullptr);
+    EXPECT_EQ(api.findBuffer(99), nullptr);
 }
 
 TEST_F(BufferTest, SizesThatAreNotPowersOfTwoAreRefused)
 {
-    fresh.beginTrace();
+    api.beginTrace();
     for (int bad : {0, 3, -4})
         for (int id : {1, 2, 5})
-            EXPECT_FALSE(fresh.initTraceBuffer(id, cs("bad"), bad, true)) << bad;
+            EXPECT_FALSE(api.initTraceBuffer(id, cs("bad"), bad, true)) << bad;
     EXPECT_EQ(ids(), (std::vector<int>{1, 2}));
-    EXPECT_EQ(fresh.findBuffer(0), one);
-    EXPECT_EQ(fresh.findBuffer(2), two);
+    EXPECT_EQ(api.findBuffer(0), one);
+    EXPECT_EQ(api.findBuffer(2), two);
     EXPECT_EQ(recs(one).size(), 1u);
 }
 
 TEST_F(BufferTest, ReusingAnIdReplacesTheBufferAtTheEndOfTheList)
 {
-    ASSERT_TRUE(fresh.initTraceBuffer(3, cs("three"), 8, true));
-    TraceBuffer* three = fresh.findBuffer(3);
-    ASSERT_TRUE(fresh.initTraceBuffer(2, cs("two again"), 16, false));
-    EXPECT_EQ(fresh.findBuffer(0), three);
-    EXPECT_EQ(fresh.findBuffer(2)->numEntries, 16);
+    ASSERT_TRUE(api.initTraceBuffer(3, cs("three"), 8, true));
+    TraceBuffer* three = api.findBuffer(3);
+    ASSERT_TRUE(api.initTraceBuffer(2, cs("two again"), 16, false));
+    EXPECT_EQ(api.findBuffer(0), three);
+    EXPECT_EQ(api.findBuffer(2)->numEntries, 16);
     EXPECT_EQ(ids(), (std::vector<int>{1, 3, 2}));
 }
 
 TEST_F(BufferTest, ReplacingTheCurrentBufferMakesTheReplacementCurrent)
 {
-    ASSERT_TRUE(fresh.initTraceBuffer(3, cs("three"), 8, true));
-    fresh.beginTrace();
-    ASSERT_TRUE(fresh.initTraceBuffer(3, nullptr, 1, false));
-    TraceBuffer* three = fresh.findBuffer(3);
+    ASSERT_TRUE(api.initTraceBuffer(3, cs("three"), 8, true));
+    api.beginTrace();
+    ASSERT_TRUE(api.initTraceBuffer(3, nullptr, 1, false));
+    TraceBuffer* three = api.findBuffer(3);
     ASSERT_NE(three, nullptr);
-    EXPECT_EQ(fresh.findBuffer(0), three);
+    EXPECT_EQ(api.findBuffer(0), three);
     EXPECT_STREQ(three->bufferName, "Trace Buffer 3");
     EXPECT_EQ(recs(three), Recs{});
 }
 
 TEST_F(BufferTest, BeginTraceRecordsTheTimeAndEndTraceMarksOnlyWhatWasWritten)
 {
-    ASSERT_TRUE(fresh.initTraceBuffer(3, nullptr, 1, true));
-    fresh.endTrace();  // nothing handed out yet: nothing to mark
-    fresh.beginTrace();
-    fresh.beginTrace();
-    EXPECT_EQ(recs(fresh.findBuffer(3)),
-              (Recs{{fresh.identifier_m->stepId_m, kBegin, kSec, kUsec, 0}}));
+    ASSERT_TRUE(api.initTraceBuffer(3, nullptr, 1, true));
+    api.endTrace();  // nothing handed out yet: nothing to mark
+    api.beginTrace();
+    api.beginTrace();
+    EXPECT_EQ(recs(api.findBuffer(3)),
+              (Recs{{api.identifier_m->stepId_m, kBegin, kSec, kUsec, 0}}));
 }
 
 TEST_F(ApiTest, WithoutBuffersEveryCallDoesNothing)

@@ -286,7 +286,9 @@ protected:
 
 TEST_F(IdentifierTest, RecordsTheTimeAndThePort)
 {
-    const port_id_t p5 = hostsimPort(5), p12 = hostsimPort(12), p34 = {0xFFFF, 3, 4};
+    const port_id_t p5 = hostsimPort(5);
+    const port_id_t p12 = hostsimPort(12);
+    const port_id_t p34 = hostsimPortPair(3, 4);
     WorldWideName name(1, 2);
     // f, e: FC or Ethernet frame from port `frame` (caller's port wins); i: int port word3.
     const struct {
