@@ -11,15 +11,6 @@
 
 namespace {
 
-std::string dumpText(TraceBuffer& buffer)
-{
-    char text[4096] = "";
-    FILE* stream = fmemopen(text, sizeof text, "w");
-    buffer.dump(stream);
-    fclose(stream);
-    return text;
-}
-
 // The slots of the oldest-to-newest walk, "/", and the current slot: "1230/0".
 std::string ring(TraceBuffer& b)
 {
@@ -53,26 +44,6 @@ TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
         EXPECT_EQ(ring(buffer), row.ring);
         EXPECT_EQ(buffer.wrapped, row.calls >= row.size);
     }
-}
-
-TEST(TraceBuffer, DumpIsByteExactAndTheDefaultNameNamesTheId)
-{
-    TraceBuffer buffer(7, nullptr, 2);
-    buffer.getFreeEntry()->word1 = 1;  // slot 0, cleared again by the third call
-    TraceEntry* entry = buffer.getFreeEntry();
-    entry->id = 5;
-    entry->flags = TRACE_ENTRY_BEGIN | TRACE_ENTRY_PORT;
-    entry->word1 = 0x655f1234;
-    entry->word2 = 0x1e240;
-    entry->word3 = 3;
-    entry = buffer.getFreeEntry();
-    entry->id = 65535;
-    entry->word3 = 0xabcdef01;
-    EXPECT_EQ(dumpText(buffer),
-              "bufferId 7 bufferName Trace Buffer 7 numEntries 2, size bytes 56 nextIndex 1, "
-              "wrapped true\n"
-              "    0: id 65535 flags 0x0000 0x00000000 0x00000000 0xabcdef01 \n"
-              "    1: id 00005 flags 0x0009 0x655f1234 0x0001e240 0x00000003 \n");
 }
 
 TEST(TraceBufferDeathTest, SizeMustBeANonZeroPowerOfTwo)

@@ -239,15 +239,6 @@ TEST(Els, NamesTheCommandOrCmd)
     }
 }
 
-TEST(Els, CapturesTheFirstThreePayloadWords)
-{
-    HostFcFrame accept(kLsAcc, hostsimPort(3));
-    TraceEls step;
-    TraceEntry e = entry(kRx);
-    step.capture(&e, &accept.frame, nullptr);
-    expectText(step, e, "ELS LS_ACC (02000000 2020000a 88000800)");
-}
-
 // Ethernet frames and the words the data step records: tags, then payload.
 const struct {
     Bytes frame;
@@ -340,15 +331,6 @@ TEST_F(IdentifierTest, RecordsTheTimeAndThePort)
         EXPECT_EQ(fields(e), fields(entry(kBegin | r.flags, kSec, kUsec, r.word3)));
         expectText(step, e, timeText(kSec, kUsec) + r.text);
     }
-}
-
-TEST_F(IdentifierTest, WithoutAFrameRecordsTheTimeAlone)
-{
-    hostsimClockAdvance(1000001);
-    TraceEntry e = entry(kBegin);
-    step.capture(&e);
-    EXPECT_EQ(fields(e), fields(entry(kBegin, kSec + 1, kUsec + 1)));
-    expectText(step, e, timeText(kSec + 1, kUsec + 1));
 }
 
 // With both port flags the plain form wins; the seconds are signed; the text is appended.
