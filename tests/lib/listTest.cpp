@@ -138,7 +138,7 @@ TEST(Element, ReplacingTheItemDeletesTheOldOneOnlyIfOwned)
 {
     Item kept(1), other(2);
     int before = Item::alive;
-    ItemElement owning(new Item(3), true);
+    ItemElement owning(new Item(3));  // owning by default
     owning.item(new Item(4));
     EXPECT_EQ(Item::alive, before + 1) << "item 3 was deleted";
     ItemElement borrowing(&kept, false);
