@@ -198,15 +198,15 @@ TEST(FrameFilter, DumpShowsAFieldOnlyWhenItHasAMask)
 {
     TraceFrameFilter plain, second, third, range;
     second.rule.field_2 = {0xff, 0x1a, 0x12};
-    third.rule.field_3 = {0, 30, 0x1234};
+    second.rule.field_3 = {0, 30, 0x1234};
+    third.rule.field_1 = {0, 30, 0x1234};
+    third.rule.field_3 = {0x1, 0x1e, 0x1};
     range.rule.range = {0xf, 2, 3, 4};
-    const std::string empty = kDumpHead + "0\nbuffer 0, 0 steps\n";
-    EXPECT_EQ(dump(&plain), empty);
-    EXPECT_EQ(dump(&second),
-              kDumpHead + "0\nfield_2: mask 0xff offset 0x1a value 0x12\n" + "buffer 0, 0 steps\n");
-    EXPECT_EQ(dump(&third), empty);
-    EXPECT_EQ(dump(&range),
-              kDumpHead + "0\nrange: mask 0xf, offset 0x2 lo 0x3 hi 0x4\n" + "buffer 0, 0 steps\n");
+    const std::string buffer = "buffer 0, 0 steps\n";
+    EXPECT_EQ(dump(&plain), kDumpHead + "0\n" + buffer);
+    EXPECT_EQ(dump(&second), kDumpHead + "0\nfield_2: mask 0xff offset 0x1a value 0x12\n" + buffer);
+    EXPECT_EQ(dump(&third), kDumpHead + "0\nfield_3: mask 0x1 offset 0x1e value 0x1\n" + buffer);
+    EXPECT_EQ(dump(&range), kDumpHead + "0\nrange: mask 0xf, offset 0x2 lo 0x3 hi 0x4\n" + buffer);
 }
 
 TEST_F(ApiTest, PresetsGoAtTheHeadOfTheFilterList)

@@ -1,6 +1,7 @@
 // TraceBuffer: the ring of 16-byte records.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <malloc.h>
 #include <stdio.h>
 
@@ -48,7 +49,7 @@ TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
 
 TEST(TraceBufferDeathTest, SizeMustBeANonZeroPowerOfTwo)
 {
-    for (int size : {0, 3, 6})
+    for (int size : {0, 3, 6, -4, INT_MIN})
         EXPECT_DEATH(TraceBuffer(1, nullptr, size),
                      R"(Assertion `\(numEntries != 0\) && !\(numEntries & \(numEntries - 1\)\)')");
 }

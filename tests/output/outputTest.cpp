@@ -233,7 +233,7 @@ TEST_P(ManyBuffersTest, MergeOrder)
     EXPECT_EQ(text.substr(start), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ManyBuffersTest, ::testing::Values(3, 65));
+INSTANTIATE_TEST_SUITE_P(, ManyBuffersTest, ::testing::Values(1, 3, 65));
 
 // Within one second the microseconds decide, across buffers as within one.
 TEST(MergeOrder, MicrosecondsOrderTracesOfTheSameSecond)
