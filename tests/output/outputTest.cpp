@@ -193,12 +193,13 @@ TEST_F(OutputTest, AFileThatCannotBeOpenedIsLoggedAtNotice)
     EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
 }
 
-TEST_F(OutputTest, WritingChangesNothing)
+TEST_F(OutputTest, WritingChangesNothingAndLogsNothing)
 {
     const std::string dump = run(api, &TraceApi::debugDump);
     const std::string save = run(api, &TraceApi::saveTrace);
     EXPECT_EQ(run(api, &TraceApi::debugDump), dump);
     EXPECT_EQ(run(api, &TraceApi::saveTrace), save);
+    EXPECT_EQ(syslogCap.count, 0u);
 }
 
 // The merge keeps a cursor per buffer, on the stack up to 64 buffers and on
