@@ -208,12 +208,12 @@ TEST(FcPayload, SelectsWordsAndFlagsMissingOnes)
 // Each selection as (valid/index); an unselected word keeps index -1.
 TEST(FcPayload, DescribeShowsEachSelection)
 {
-    TraceFcPayload step(-1, 4, 2);
+    TraceFcPayload step(-1, 4, -1);
     char text[200] = "";
     FILE* stream = fmemopen(text, sizeof text, "w");
     step.describe(stream);
     fclose(stream);
-    const std::string selections = " (0/-1)(1/4)(1/2)]\n";
+    const std::string selections = " (0/-1)(1/4)(0/-1)]\n";
     const std::string line = text;
     EXPECT_NE(line.find(":id " + std::to_string(step.stepId_m) + selections), std::string::npos)
         << line;
