@@ -2,6 +2,7 @@
 // scenario, the merge across many buffers, and the error paths.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -190,6 +191,17 @@ TEST_F(OutputTest, AFileThatCannotBeOpenedIsLoggedAtNotice)
     EXPECT_EQ(run(api, &TraceApi::debugDump, noDir), "<missing>");
     const std::string line = "<5> Can't open " + ::testing::TempDir() + "traceOutput" +
                              std::to_string(getpid()) + noDir + " errno 2";
+    EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
+}
+
+// /dev/full takes the writes into the stdio buffer and fails the flush at close.
+TEST(OutputErrors, AFailedCloseIsLoggedAtNotice)
+{
+    TraceApi api;
+    syslogClear();
+    api.saveTrace(cs("/dev/full"));
+    api.debugDump(cs("/dev/full"));
+    const std::string line = "<5> problem closing /dev/full errno " + std::to_string(ENOSPC);
     EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
 }
 
