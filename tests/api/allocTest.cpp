@@ -20,10 +20,22 @@ static const int hooked = __sanitizer_install_malloc_and_free_hooks(
     [](const volatile void*, size_t) { allocations += counting; }, [](const volatile void*) {});
 #else
 extern "C" {
-void* __libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
-void* malloc(size_t size) { return allocations += counting, __libc_malloc(size); }
-void* calloc(size_t n, size_t size) { return allocations += counting, __libc_calloc(n, size); }
-void* realloc(void* p, size_t size) { return allocations += counting, __libc_realloc(p, size); }
+void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
+void* malloc(size_t size)
+{
+    allocations += counting;
+    return __libc_malloc(size);
+}
+void* calloc(size_t n, size_t size)
+{
+    allocations += counting;
+    return __libc_calloc(n, size);
+}
+void* realloc(void* p, size_t size)
+{
+    allocations += counting;
+    return __libc_realloc(p, size);
+}
 }
 #endif
 
@@ -31,47 +43,71 @@ namespace {
 
 size_t counted(const std::function<void()>& run)
 {
-    allocations = 0, counting = true;
+    allocations = 0;
+    counting = true;
     run();
-    return counting = false, allocations;
+    counting = false;
+    return allocations;
 }
 
 void* volatile sink;
 
-TEST(Alloc, RecordingAllocatesNothing)
-{
+class Alloc : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
 #if defined(RUNNING_ON_VALGRIND)
-    if (RUNNING_ON_VALGRIND)
-        GTEST_SKIP() << "valgrind replaces the allocator";
+        if (RUNNING_ON_VALGRIND)
+            GTEST_SKIP() << "valgrind replaces the allocator";
 #endif
-    TraceApi api;   // first: the counter sees the library's and the C library's calls
-    EXPECT_GE(counted([] { free(sink = malloc(24)); delete[] static_cast<int*>(sink = new int[8]); }), 2u);
+    }
+    TraceApi api;
+};
+
+// The counter sees the C library's calls, operator new and the library's own.
+TEST_F(Alloc, TheCounterSeesEveryAllocation)
+{
+    EXPECT_EQ(counted([] { free(sink = malloc(24)); }), 1u);
+    EXPECT_EQ(counted([] { delete[] static_cast<int*>(sink = new int[8]); }), 1u);
     EXPECT_EQ(counted([&] { api.syslogEnable(true); }), 1u);
     FILE* file = nullptr;
     EXPECT_GE(counted([&] { file = tmpfile(); }), 1u);
     fclose(file);
+}
 
+TEST_F(Alloc, RecordingAllocatesNothingMirroredOrNot)
+{
     TraceDeviceEvent event;
     WorldWideName wwn{0x10000005, 0x1e123456};
     ASSERT_TRUE(api.initTraceBuffer(1, nullptr, 16, false));
-    api.captureFcFrame(), api.captureEthFrame(), api.captureELS();
+    api.captureFcFrame();
+    api.captureEthFrame();
+    api.captureELS();
     HostFcFrame plogi(wire(kPlogi), hostsimPort(7));
     HostEthFrame eth(ethWire(true), hostsimPortPair(3, 4));
     port_id_t port = hostsimPort(12);
     auto traceAll = [&](int rounds) {
-        for (int i = 0; i < rounds; i++, hostsimClockAdvance(1)) {
-            api.traceRx(&plogi.frame), api.traceTx(&plogi.frame, &port);
-            api.traceRx(&eth.frame), api.traceTx(&eth.frame, &port);
+        for (int i = 0; i < rounds; i++) {
+            api.traceRx(&plogi.frame);
+            api.traceTx(&plogi.frame, &port);
+            api.traceRx(&eth.frame);
+            api.traceTx(&eth.frame, &port);
             api.traceDeviceEvent(0x010203, wwn, 5, 1, event.stepId_m);
-            api.beginTrace(), api.addToTrace(&event, 1, 2, 3), api.endTrace();
+            api.beginTrace();
+            api.addToTrace(&event, 1, 2, 3);
+            api.endTrace();
+            hostsimClockAdvance(1);
         }
     };
+    const int kRounds = 100, kTracesPerRound = 6;
     hostsimClockSet(1700000000, 42);
-    traceAll(1);   // one-time work outside the library (time zone set-up)
+    api.syslogEnable(true);
+    traceAll(1);  // one-time work outside the library: the time zone set-up of the first text
     for (bool mirror : {false, true}) {
-        api.syslogEnable(mirror), syslogClear();
-        EXPECT_EQ(counted([&] { traceAll(100); }), 0u) << mirror;
-        EXPECT_EQ(syslogCap.count, mirror ? 600u : 0u);
+        api.syslogEnable(mirror);
+        syslogClear();
+        EXPECT_EQ(counted([&] { traceAll(kRounds); }), 0u) << mirror;
+        EXPECT_EQ(syslogCap.count, mirror ? size_t(kRounds * kTracesPerRound) : 0u);
     }
     hostsimClockUseReal();
     EXPECT_TRUE(api.findBuffer(1)->wrapped);

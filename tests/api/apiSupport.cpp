@@ -6,20 +6,30 @@ SyslogCapture syslogCap;
 
 static void record(int priority, const char* format, va_list args)
 {
-    if (size_t slot = syslogCap.count++; slot < 256)
-        syslogCap.priority[slot] = priority, vsnprintf(syslogCap.text[slot], sizeof syslogCap.text[slot], format, args);
+    size_t slot = syslogCap.count++;
+    if (slot >= kSyslogLines)
+        return;
+    syslogCap.priority[slot] = priority;
+    vsnprintf(syslogCap.text[slot], sizeof syslogCap.text[slot], format, args);
 }
 
 extern "C" void syslog(int priority, const char* format, ...)
 {
     va_list args;
-    va_start(args, format), record(priority, format, args), va_end(args);
+    va_start(args, format);
+    record(priority, format, args);
+    va_end(args);
 }
 
 extern "C" void __syslog_chk(int priority, int, const char* format, ...)
 {
     va_list args;
-    va_start(args, format), record(priority, format, args), va_end(args);
+    va_start(args, format);
+    record(priority, format, args);
+    va_end(args);
 }
 
-extern "C" void closelog() { syslogCap.closelogs++; }
+extern "C" void closelog()
+{
+    syslogCap.closelogs++;
+}

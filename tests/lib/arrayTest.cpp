@@ -5,48 +5,72 @@
 
 #include "array_t.h"
 
-using A = Array<int*>;
-static int cells[16];
+namespace {
 
-TEST(Array, GrowDoublesAndSizeResizesKeepingTheLeadingSlots)
+using PtrArray = Array<int*>;
+int cells[8];
+
+TEST(Array, GrowDoublesUntilTheRequestFitsAndNeverShrinks)
 {
-    A a;
-    const size_t grows[][2] = {{0, 1}, {2, 2}, {3, 4}, {9, 16}, {16, 16}, {1, 16}};
-    for (const auto& g : grows) {
-        a.grow(g[0]);
-        EXPECT_EQ(a.size(), g[1]) << "grow(" << g[0] << ")";
+    PtrArray array;
+    const size_t rows[][2] = {{0, 1}, {2, 2}, {3, 4}, {9, 16}, {16, 16}, {1, 16}};
+    for (const auto& [request, size] : rows) {
+        array.grow(request);
+        EXPECT_EQ(array.size(), size) << "grow(" << request << ")";
     }
-    for (int i = 0; i < 16; ++i)
-        a[i] = &cells[i];
-    a.size(3);   // shrinks
-    a.grow(4);   // doubles from the current size
-    ASSERT_EQ(a.size(), 6u);
-    EXPECT_EQ(a[2], &cells[2]);
-    EXPECT_EQ(a[3], nullptr) << "dropped and new slots read null";
-    a.size(0);
-    EXPECT_EQ(a.size(), 0u);
-    EXPECT_EQ(a.data_m, nullptr);
 }
 
-TEST(Array, AssignmentCopiesAndSelfAssignmentChangesNothing)
+TEST(Array, GrowKeepsEverySlotFromSlotZeroAndNewSlotsReadNull)
 {
-    A a(2), b(5);
-    a[1] = &cells[1];
-    EXPECT_EQ(&(b = a), &b);
-    ASSERT_EQ(b.size(), 2u);
-    EXPECT_NE(b.data_m, a.data_m);
-    EXPECT_EQ(b[1], &cells[1]);
-    int** storage = a.data_m;
-    A& alias = a;
-    EXPECT_EQ(&(a = alias), &a);
-    EXPECT_EQ(a.data_m, storage);
-    EXPECT_EQ(a[1], &cells[1]);
+    PtrArray array(3);
+    for (int i = 0; i < 3; ++i)
+        array[i] = &cells[i];
+    array.grow(4);  // doubles from the current size
+    ASSERT_EQ(array.size(), 6u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(array[i], &cells[i]) << i;
+    EXPECT_EQ(array[3], nullptr);
+}
+
+TEST(Array, ShrinkingDropsTheTailAndSizeZeroFreesTheStorage)
+{
+    PtrArray array(4);
+    array[3] = &cells[3];
+    array.size(3);
+    array.size(4);
+    EXPECT_EQ(array[3], nullptr);
+    array.size(0);
+    EXPECT_EQ(array.size(), 0u);
+    EXPECT_EQ(array.data_m, nullptr);
+}
+
+TEST(Array, AssignmentCopiesTheSlots)
+{
+    PtrArray source(2), copy(5);
+    source[1] = &cells[1];
+    EXPECT_EQ(&(copy = source), &copy);
+    ASSERT_EQ(copy.size(), 2u);
+    EXPECT_NE(copy.data_m, source.data_m);
+    EXPECT_EQ(copy[1], &cells[1]);
+}
+
+TEST(Array, SelfAssignmentChangesNothing)
+{
+    PtrArray array(2);
+    array[1] = &cells[1];
+    int** storage = array.data_m;
+    PtrArray& alias = array;
+    EXPECT_EQ(&(array = alias), &array);
+    EXPECT_EQ(array.data_m, storage);
+    EXPECT_EQ(array[1], &cells[1]);
 }
 
 TEST(ArrayDeathTest, IndexOutOfRangeAborts)
 {
-    A a(4);
-    EXPECT_EXIT(a[4] = nullptr, testing::KilledBySignal(SIGABRT), "");
-    EXPECT_EXIT(a[-1] = nullptr, testing::KilledBySignal(SIGABRT), "");
-    EXPECT_EXIT(A()[0] = nullptr, testing::KilledBySignal(SIGABRT), "");
+    PtrArray array(4);
+    EXPECT_EXIT(array[4] = nullptr, testing::KilledBySignal(SIGABRT), "");
+    EXPECT_EXIT(array[-1] = nullptr, testing::KilledBySignal(SIGABRT), "");
+    EXPECT_EXIT(PtrArray()[0] = nullptr, testing::KilledBySignal(SIGABRT), "");
 }
+
+}  // namespace

@@ -2,6 +2,7 @@
 // scenario, the merge across many buffers, and the error paths.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,16 +12,20 @@
 
 namespace {
 
-constexpr int32_t T0 = 1700000000;   // 2023-11-14 22:13:20 UTC
+constexpr int32_t kT0 = 1700000000;  // 2023-11-14 22:13:20 UTC
 const std::string kHead = "only rejects false exact reject 0x0 sof_mask 0x0 offset from 1\n";
 
 template <class... Args>
 std::string fmt(const char* format, Args... args)
 {
     char text[256];
-    return snprintf(text, sizeof text, format, args...), text;
+    snprintf(text, sizeof text, format, args...);
+    return text;
 }
-std::string at(int sec, int usec = 0) { return fmt("2023-11-14 22:13:%02d.%06d", 20 + sec, usec); }
+std::string at(int sec, int usec = 0)
+{
+    return fmt("2023-11-14 22:13:%02d.%06d", 20 + sec, usec);
+}
 
 // Runs saveTrace or debugDump into a file and returns the file's text.
 std::string run(TraceApi& api, void (TraceApi::*op)(char*), const std::string& name = "out")
@@ -28,18 +33,22 @@ std::string run(TraceApi& api, void (TraceApi::*op)(char*), const std::string& n
     std::string path = ::testing::TempDir() + "traceOutput" + std::to_string(getpid()) + name;
     (api.*op)(cs(path.c_str()));
     std::string text = streamText([](FILE*) {}, fopen(path.c_str(), "rb"));
-    return remove(path.c_str()), text;
+    remove(path.c_str());
+    return text;
 }
 
 // A buffer as the debug dump lays it out, every slot in slot order.
 std::string bufferDump(int id, const char* name, int size, int next, bool wrapped, Recs slots)
 {
-    std::string text = fmt("Trace Buffer %d\nbufferId %d bufferName %s numEntries %d, size bytes %d nextIndex %d, "
-                           "wrapped %s\n", id, id, name, size, size * 16 + 24, next, wrapped ? "true" : "false");
+    std::string text =
+        fmt("Trace Buffer %d\nbufferId %d bufferName %s numEntries %d, size bytes %d nextIndex %d, "
+            "wrapped %s\n",
+            id, id, name, size, size * 16 + 24, next, wrapped ? "true" : "false");
     slots.resize(size_t(size));
     for (int i = 0; i < size; i++) {
         const auto& [step, flags, w1, w2, w3] = slots[size_t(i)];
-        text += fmt("%5d: id %5.5d flags 0x%4.4x 0x%08x 0x%08x 0x%08x \n", i, step, flags, w1, w2, w3);
+        text +=
+            fmt("%5d: id %5.5d flags 0x%4.4x 0x%08x 0x%08x 0x%08x \n", i, step, flags, w1, w2, w3);
     }
     return text;
 }
@@ -55,29 +64,43 @@ protected:
         event.fmtPrefix(cs("LOGIN"));
         auto gone = std::make_unique<TraceDeviceEvent>();
         goneId = gone->stepId_m;
-        ASSERT_TRUE(api.initTraceBuffer(10, cs("alpha"), 16, false) && api.initTraceBuffer(20, cs("beta"), 4, false) &&
-                    api.initTraceBuffer(30, nullptr, 2, false));
-        api.captureFcFrame(), api.addFrameFilter(rctl22(20, {api.fcHeader_m, api.els_m}));
-        hostsimClockSet(T0 + 1, 0), api.traceRx(&fcp.frame);
-        hostsimClockSet(T0 + 2, 0);   // overwritten below but for its last record
+        ASSERT_TRUE(api.initTraceBuffer(10, cs("alpha"), 16, false));
+        ASSERT_TRUE(api.initTraceBuffer(20, cs("beta"), 4, false));
+        ASSERT_TRUE(api.initTraceBuffer(30, nullptr, 2, false));
+        api.captureFcFrame();
+        api.addFrameFilter(rctl22(20, {api.fcHeader_m, api.els_m}));
+        hostsimClockSet(kT0 + 1, 0);
+        api.traceRx(&fcp.frame);
+        hostsimClockSet(kT0 + 2, 0);  // overwritten below but for its last record
         api.traceDeviceEvent(0x1f, wwn, 9, 20, api.identifier_m->stepId_m);
-        hostsimClockSet(T0 + 2, 500000), api.traceDeviceEvent(0x1f, wwn, 9, 10, event.stepId_m);
-        hostsimClockSet(T0 + 3, 0), api.traceRx(&plogi.frame);   // equal times in buffers 20 and 10
-        api.beginTrace(), api.addToTrace(gone.get(), 1, 2, 3), api.endTrace();
+        hostsimClockSet(kT0 + 2, 500000);
+        api.traceDeviceEvent(0x1f, wwn, 9, 10, event.stepId_m);
+        hostsimClockSet(kT0 + 3, 0);
+        api.traceRx(&plogi.frame);  // equal times in buffers 20 and 10
+        api.beginTrace();
+        api.addToTrace(gone.get(), 1, 2, 3);
+        api.endTrace();
         gone.reset();
         ASSERT_TRUE(api.initTraceBuffer(40, cs("delta"), 16, true));
-        hostsimClockSet(T0 + 4, 0), api.beginTrace(), api.addToTrace(api.els_m, 0x05000000, 0, 0), api.endTrace();
-        api.addToTrace(&event, 0x10000005, 0x1e123456, 0xabc);   // after the end
-        hostsimClockSet(T0 + 5, 0), api.beginTrace();            // left open
-        api.addToTrace(api.els_m, 0x02000000, 1, 2), api.addToTrace(api.identifier_m, T0 + 9, 999, 0);
-        hostsimClockSet(T0 + 6, 0), api.traceDeviceEvent(0x2f, wwn, 10, 10, event.stepId_m);
+        hostsimClockSet(kT0 + 4, 0);
+        api.beginTrace();
+        api.addToTrace(api.els_m, 0x05000000, 0, 0);
+        api.endTrace();
+        api.addToTrace(&event, 0x10000005, 0x1e123456, 0xabc);  // after the end
+        hostsimClockSet(kT0 + 5, 0);
+        api.beginTrace();  // left open
+        api.addToTrace(api.els_m, 0x02000000, 1, 2);
+        api.addToTrace(api.identifier_m, kT0 + 9, 999, 0);
+        hostsimClockSet(kT0 + 6, 0);
+        api.traceDeviceEvent(0x2f, wwn, 10, 10, event.stepId_m);
         hostsimClockUseReal();
     }
     std::string filters()
     {
-        return kHead + "field_1: mask 0xff000000 offset 0x19 value 0x22000000\nbuffer 20, 2 steps\n" +
-               describeText(api.fcHeader_m) + describeText(api.els_m) + kHead + "buffer 0, 1 steps\n" +
-               describeText(api.fcHeader_m);
+        return kHead +
+               "field_1: mask 0xff000000 offset 0x19 value 0x22000000\nbuffer 20, 2 steps\n" +
+               describeText(api.fcHeader_m) + describeText(api.els_m) + kHead +
+               "buffer 0, 1 steps\n" + describeText(api.fcHeader_m);
     }
 
     TraceApi api;
@@ -89,56 +112,106 @@ protected:
 
 TEST_F(OutputTest, SavedTrace)
 {
-    EXPECT_EQ(run(api, &TraceApi::saveTrace),
-              "2 TraceFrameFilters defined:\n" + filters() + "alpha ID: 10 Bytes: 280 Wrapped: false, Starts " + at(1) +
-                  " Ends " + at(6) + " Number Events 4\nbeta ID: 20 Bytes: 88 Wrapped: true, Starts " + at(3) +
-                  " Ends " + at(3) + " Number Events 1\nTrace Buffer 30 ID: 30 Bytes: 56 Wrapped: false, "
-                  "Starts never Ends never Number Events 0\ndelta ID: 40 Bytes: 280 Wrapped: false, Starts " +
-                  at(4) + " Ends " + at(9, 999) + " Number Events 2\n10: " + at(1) +
-                  " port 2.7  rx r_ctl 06 d_id 020300 s_id 010200 type 08 ox_id 0042 rx_id ffff\n10: " +
-                  at(2, 500000) + " port 9  LOGIN 00001f/" + kWwn + "\n10: " + at(3) + "  NULL trace step id " +
-                  std::to_string(goneId) + "\n20: " + at(3) +
-                  " port 7  rx r_ctl 22 d_id fffffc s_id 010200 type 01 ox_id 1234 rx_id ffff"
-                  "  ELS PLOGI (03000000 20200000 88000800)\n40: " + at(4) +
-                  "  ELS LOGO (05000000 00000000 00000000)\nLOGIN 000abc/" + kWwn + "  40: " + at(5) +
-                  "  ELS LS_ACC (02000000 00000001 00000002)  " + at(9, 999) + "  10: " + at(6) +
-                  " port 10  LOGIN 00002f/" + kWwn + "\n");
+    const std::string fcpHdr = "rx r_ctl 06 d_id 020300 s_id 010200 type 08 ox_id 0042 rx_id ffff";
+    const std::string plogiHdr =
+        "rx r_ctl 22 d_id fffffc s_id 010200 type 01 ox_id 1234 rx_id ffff";
+    const std::string summaries[] = {
+        "alpha ID: 10 Bytes: 280 Wrapped: false, Starts " + at(1) + " Ends " + at(6) +
+            " Number Events 4",
+        "beta ID: 20 Bytes: 88 Wrapped: true, Starts " + at(3) + " Ends " + at(3) +
+            " Number Events 1",
+        "Trace Buffer 30 ID: 30 Bytes: 56 Wrapped: false, Starts never Ends never Number Events 0",
+        "delta ID: 40 Bytes: 280 Wrapped: false, Starts " + at(4) + " Ends " + at(9, 999) +
+            " Number Events 2",
+    };
+    const std::string traces[] = {
+        "10: " + at(1) + " port 2.7  " + fcpHdr,
+        "10: " + at(2, 500000) + " port 9  LOGIN 00001f/" + kWwnText,
+        "10: " + at(3) + "  NULL trace step id " + std::to_string(goneId),
+        "20: " + at(3) + " port 7  " + plogiHdr + "  ELS PLOGI (03000000 20200000 88000800)",
+        "40: " + at(4) + "  ELS LOGO (05000000 00000000 00000000)",
+        "LOGIN 000abc/" + kWwnText + "  40: " + at(5) +
+            "  ELS LS_ACC (02000000 00000001 00000002)  " + at(9, 999) + "  10: " + at(6) +
+            " port 10  LOGIN 00002f/" + kWwnText,
+    };
+    std::string expected = "2 TraceFrameFilters defined:\n" + filters();
+    for (const std::string& line : summaries)
+        expected += line + "\n";
+    for (const std::string& line : traces)
+        expected += line + "\n";
+    EXPECT_EQ(run(api, &TraceApi::saveTrace), expected);
 }
 
 TEST_F(OutputTest, DebugDump)
 {
-    const uint16_t id = api.identifier_m->stepId_m, fc = api.fcHeader_m->stepId_m, els = api.els_m->stepId_m,
-                   ev = event.stepId_m;
-    const uint32_t w1 = 0x10000005, w2 = 0x1e123456, s = T0;
+    const uint16_t id = api.identifier_m->stepId_m, fc = api.fcHeader_m->stepId_m,
+                   els = api.els_m->stepId_m, ev = event.stepId_m;
+    const uint32_t w1 = 0x10000005, w2 = 0x1e123456, s = kT0;
     std::string registry = "traceStepCount " + std::to_string(TraceStep::traceStepCount_m) + "\n";
     for (uint32_t i = 0; i < TraceStep::traceStepCount_m; i++)
-        registry += TraceStep::getStep(int(i)) ? describeText(TraceStep::getStep(int(i))) : fmt("%u: step null\n", i);
+        registry += TraceStep::getStep(int(i)) ? describeText(TraceStep::getStep(int(i)))
+                                               : fmt("%u: step null\n", i);
     EXPECT_EQ(run(api, &TraceApi::debugDump),
               registry + "2 FrameFilters defined:\n" + filters() +
                   bufferDump(10, "alpha", 16, 8, false,
-                             {{id, B | PP, s + 1, 0, 0x00020007}, {fc, RX | E, 0x06020300, 0x08010200, 0x0042ffff},
-                              {id, B | P, s + 2, 500000, 9}, {ev, E, w1, w2, 0x1f}, {id, B, s + 3, 0, 0},
-                              {goneId, E, 1, 2, 3}, {id, B | P, s + 6, 0, 10}, {ev, E, w1, w2, 0x2f}}) +
+                             {{id, kBegin | kPair, s + 1, 0, 0x00020007},
+                              {fc, kRx | kEnd, 0x06020300, 0x08010200, 0x0042ffff},
+                              {id, kBegin | kPort, s + 2, 500000, 9},
+                              {ev, kEnd, w1, w2, 0x1f},
+                              {id, kBegin, s + 3, 0, 0},
+                              {goneId, kEnd, 1, 2, 3},
+                              {id, kBegin | kPort, s + 6, 0, 10},
+                              {ev, kEnd, w1, w2, 0x2f}}) +
                   bufferDump(20, "beta", 4, 1, true,
-                             {{els, RX | E, 0x03000000, 0x20200000, 0x88000800}, {id, E | P, s + 2, 0, 9},
-                              {id, B | P, s + 3, 0, 7}, {fc, RX, 0x22fffffc, 0x01010200, 0x1234ffff}}) +
+                             {{els, kRx | kEnd, 0x03000000, 0x20200000, 0x88000800},
+                              {id, kEnd | kPort, s + 2, 0, 9},
+                              {id, kBegin | kPort, s + 3, 0, 7},
+                              {fc, kRx, 0x22fffffc, 0x01010200, 0x1234ffff}}) +
                   bufferDump(30, "Trace Buffer 30", 2, 0, false, {}) +
                   bufferDump(40, "delta", 16, 6, false,
-                             {{id, B, s + 4, 0, 0}, {els, E, 0x05000000, 0, 0}, {ev, 0, w1, w2, 0xabc},
-                              {id, B, s + 5, 0, 0}, {els, 0, 0x02000000, 1, 2}, {id, 0, s + 9, 999, 0}}));
+                             {{id, kBegin, s + 4, 0, 0},
+                              {els, kEnd, 0x05000000, 0, 0},
+                              {ev, 0, w1, w2, 0xabc},
+                              {id, kBegin, s + 5, 0, 0},
+                              {els, 0, 0x02000000, 1, 2},
+                              {id, 0, s + 9, 999, 0}}));
 }
 
-TEST_F(OutputTest, OutputChangesNothingAndReportsErrors)
+TEST_F(OutputTest, NullPathWritesAndLogsNothing)
 {
-    const std::string dump = run(api, &TraceApi::debugDump), save = run(api, &TraceApi::saveTrace);
-    api.saveTrace(nullptr), api.debugDump(nullptr);
+    api.saveTrace(nullptr);
+    api.debugDump(nullptr);
     EXPECT_EQ(syslogCap.count, 0u);
-    EXPECT_EQ(run(api, &TraceApi::saveTrace, "/no/out") + run(api, &TraceApi::debugDump, "/no/out"),
-              "<missing><missing>");
-    const std::string line = "<5> Can't open " + ::testing::TempDir() + "traceOutput" + std::to_string(getpid()) +
-                             "/no/out errno 2";
+}
+
+TEST_F(OutputTest, AFileThatCannotBeOpenedIsLoggedAtNotice)
+{
+    const std::string noDir = "/no/out";
+    EXPECT_EQ(run(api, &TraceApi::saveTrace, noDir), "<missing>");
+    EXPECT_EQ(run(api, &TraceApi::debugDump, noDir), "<missing>");
+    const std::string line = "<5> Can't open " + ::testing::TempDir() + "traceOutput" +
+                             std::to_string(getpid()) + noDir + " errno 2";
     EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
-    EXPECT_EQ(run(api, &TraceApi::debugDump) + run(api, &TraceApi::saveTrace), dump + save);
+}
+
+// /dev/full takes the writes into the stdio buffer and fails the flush at close.
+TEST(OutputErrors, AFailedCloseIsLoggedAtNotice)
+{
+    TraceApi api;
+    syslogClear();
+    api.saveTrace(cs("/dev/full"));
+    api.debugDump(cs("/dev/full"));
+    const std::string line = "<5> problem closing /dev/full errno " + std::to_string(ENOSPC);
+    EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
+}
+
+TEST_F(OutputTest, WritingChangesNothingAndLogsNothing)
+{
+    const std::string dump = run(api, &TraceApi::debugDump);
+    const std::string save = run(api, &TraceApi::saveTrace);
+    EXPECT_EQ(run(api, &TraceApi::debugDump), dump);
+    EXPECT_EQ(run(api, &TraceApi::saveTrace), save);
+    EXPECT_EQ(syslogCap.count, 0u);
 }
 
 // The merge keeps a cursor per buffer, on the stack up to 64 buffers and on
@@ -151,26 +224,62 @@ TEST_P(ManyBuffersTest, MergeOrder)
     TraceApi api;
     TraceDeviceEvent event;
     WorldWideName wwn(0x10000005, 0x1e123456);
-    std::vector<std::pair<int, int>> order;   // (seconds, list position), sorted stably
+    std::vector<std::pair<int, int>> order;  // (seconds, list position), sorted stably
     for (int i = 0; i < GetParam(); i++) {
         ASSERT_TRUE(api.initTraceBuffer(5000 - 3 * i, nullptr, 4, false));
         for (int sec : {(i * 37) % 10, 10 + (i * 13) % 7}) {
-            hostsimClockSet(T0 + sec, 0);
+            hostsimClockSet(kT0 + sec, 0);
             api.traceDeviceEvent(uint32_t(5000 - 3 * i), wwn, i, 5000 - 3 * i, event.stepId_m);
             order.emplace_back(sec, i);
         }
     }
     hostsimClockUseReal();
     std::sort(order.begin(), order.end());
-    std::string expected, text = run(api, &TraceApi::saveTrace);
+    std::string text = run(api, &TraceApi::saveTrace);
+    std::string expected;
     for (const auto& [sec, i] : order)
-        expected += fmt("%d: %s port %d  %6.6x/", 5000 - 3 * i, at(sec).c_str(), i, 5000 - 3 * i) + kWwn + "\n";
-    size_t start = 0;   // after the filter line and one summary line per buffer
+        expected += fmt("%d: %s port %d  %6.6x/", 5000 - 3 * i, at(sec).c_str(), i, 5000 - 3 * i) +
+                    kWwnText + "\n";
+    size_t start = 0;  // after the filter line and one summary line per buffer
     for (int line = 0; line <= GetParam(); line++)
         start = text.find('\n', start) + 1;
     EXPECT_EQ(text.substr(start), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ManyBuffersTest, ::testing::Values(3, 65));
+INSTANTIATE_TEST_SUITE_P(, ManyBuffersTest, ::testing::Values(1, 3, 65));
+
+// Within one second the microseconds decide, across buffers as within one.
+TEST(MergeOrder, MicrosecondsOrderTracesOfTheSameSecond)
+{
+    TraceApi api;
+    TraceDeviceEvent event;
+    WorldWideName wwn(0x10000005, 0x1e123456);
+    ASSERT_TRUE(api.initTraceBuffer(1, nullptr, 4, false));
+    ASSERT_TRUE(api.initTraceBuffer(2, nullptr, 4, false));
+    const int traces[][2] = {{2, 200}, {1, 300}, {2, 999999}};  // buffer, microseconds
+    std::string expected;
+    for (const auto& [buffer, usec] : traces) {
+        hostsimClockSet(kT0, usec);
+        api.traceDeviceEvent(uint32_t(usec), wwn, buffer, buffer, event.stepId_m);
+        expected += fmt("%d: %s port %d  %6.6x/", buffer, at(0, usec).c_str(), buffer, usec);
+        expected += kWwnText + "\n";
+    }
+    hostsimClockUseReal();
+    std::string text = run(api, &TraceApi::saveTrace);
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), expected.size())), expected);
+}
+
+// The filter count is the list's, whatever its number of digits.
+TEST(FilterCount, TenOrMoreFiltersAreCountedInBothFiles)
+{
+    TraceApi api;
+    const int kFilters = 12;
+    for (int i = 0; i < kFilters; i++)
+        api.captureFcFrame();
+    std::string save = run(api, &TraceApi::saveTrace);
+    std::string dump = run(api, &TraceApi::debugDump);
+    EXPECT_EQ(save.substr(0, save.find('\n')), "12 TraceFrameFilters defined:");
+    EXPECT_NE(dump.find("\n12 FrameFilters defined:\n"), std::string::npos);
+}
 
 }  // namespace

@@ -40,8 +40,10 @@ endif()
 
 # Mangled prefixes of the host classes: _ZN <length><name>, so "7Timeval"
 # never matches TimevalString.
-set(hostClassPattern
-    "^_ZN(13EthernetFrame|7fcFrame|9FrameUtil|7Timeval|13TimevalString|13WorldWideName|19WorldWideNameString)[A-Z0-9]")
+set(hostClasses 13EthernetFrame 7fcFrame 9FrameUtil 7Timeval 13TimevalString 13WorldWideName
+    19WorldWideNameString)
+list(JOIN hostClasses "|" hostClassAlternatives)
+set(hostClassPattern "^_ZN(${hostClassAlternatives})[A-Z0-9]")
 set(runtimeVersionPattern "^(GLIBC|GLIBCXX|CXXABI|CXXABI_ARM|GCC)_[0-9]")
 set(weakHooks __gmon_start__ _ITM_deregisterTMCloneTable _ITM_registerTMCloneTable __cxa_finalize)
 set(sanitizerPattern "^__(asan|ubsan|lsan|sanitizer|tsan|msan|hwasan)_")
