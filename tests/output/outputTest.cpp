@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "apiSupport.h"
 
@@ -177,34 +178,6 @@ TEST_F(OutputTest, DebugDump)
                               {id, 0, s + 9, 999, 0}}));
 }
 
-TEST_F(OutputTest, NullPathWritesAndLogsNothing)
-{
-    api.saveTrace(nullptr);
-    api.debugDump(nullptr);
-    EXPECT_EQ(syslogCap.count, 0u);
-}
-
-TEST_F(OutputTest, AFileThatCannotBeOpenedIsLoggedAtNotice)
-{
-    const std::string noDir = "/no/out";
-    EXPECT_EQ(run(api, &TraceApi::saveTrace, noDir), "<missing>");
-    EXPECT_EQ(run(api, &TraceApi::debugDump, noDir), "<missing>");
-    const std::string line = "<5> Can't open " + ::testing::TempDir() + "traceOutput" +
-                             std::to_string(getpid()) + noDir + " errno 2";
-    EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
-}
-
-// /dev/full takes the writes into the stdio buffer and fails the flush at close.
-TEST(OutputErrors, AFailedCloseIsLoggedAtNotice)
-{
-    TraceApi api;
-    syslogClear();
-    api.saveTrace(cs("/dev/full"));
-    api.debugDump(cs("/dev/full"));
-    const std::string line = "<5> problem closing /dev/full errno " + std::to_string(ENOSPC);
-    EXPECT_EQ(syslogLines(), (std::vector<std::string>{line, line}));
-}
-
 TEST_F(OutputTest, WritingChangesNothingAndLogsNothing)
 {
     const std::string dump = run(api, &TraceApi::debugDump);
@@ -214,60 +187,97 @@ TEST_F(OutputTest, WritingChangesNothingAndLogsNothing)
     EXPECT_EQ(syslogCap.count, 0u);
 }
 
-// The merge keeps a cursor per buffer, on the stack up to 64 buffers and on
-// the heap beyond; either way traces go by time, ties to the earlier buffer
-// in the list, each buffer's in their own order.
-class ManyBuffersTest : public ::testing::TestWithParam<int> {};
+// Both files, written to a path: what the system log gets.
+struct FileCase {
+    const char* name;
+    const char* path;
+    std::vector<std::string> lines;
+};
+const std::string kNoDir = "/nonexistent-dir/out";
+const std::string kNotOpened = "<5> Can't open " + kNoDir + " errno " + std::to_string(ENOENT);
+// /dev/full takes the writes into the stdio buffer and fails the flush at close.
+const std::string kNotClosed = "<5> problem closing /dev/full errno " + std::to_string(ENOSPC);
 
-TEST_P(ManyBuffersTest, MergeOrder)
+class FileErrors : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(FileErrors, LoggedAtNoticeEachTime)
 {
     TraceApi api;
-    TraceDeviceEvent event;
-    WorldWideName wwn(0x10000005, 0x1e123456);
-    std::vector<std::pair<int, int>> order;  // (seconds, list position), sorted stably
-    for (int i = 0; i < GetParam(); i++) {
-        ASSERT_TRUE(api.initTraceBuffer(5000 - 3 * i, nullptr, 4, false));
-        for (int sec : {(i * 37) % 10, 10 + (i * 13) % 7}) {
-            hostsimClockSet(kT0 + sec, 0);
-            api.traceDeviceEvent(uint32_t(5000 - 3 * i), wwn, i, 5000 - 3 * i, event.stepId_m);
-            order.emplace_back(sec, i);
-        }
-    }
-    hostsimClockUseReal();
-    std::sort(order.begin(), order.end());
-    std::string text = run(api, &TraceApi::saveTrace);
-    std::string expected;
-    for (const auto& [sec, i] : order)
-        expected += fmt("%d: %s port %d  %6.6x/", 5000 - 3 * i, at(sec).c_str(), i, 5000 - 3 * i) +
-                    kWwnText + "\n";
-    size_t start = 0;  // after the filter line and one summary line per buffer
-    for (int line = 0; line <= GetParam(); line++)
-        start = text.find('\n', start) + 1;
-    EXPECT_EQ(text.substr(start), expected);
+    syslogClear();
+    api.saveTrace(cs(GetParam().path));
+    api.debugDump(cs(GetParam().path));
+    EXPECT_EQ(syslogLines(), GetParam().lines);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ManyBuffersTest, ::testing::Values(1, 3, 65));
+INSTANTIATE_TEST_SUITE_P(
+    , FileErrors,
+    ::testing::Values(FileCase{"NullPathIsIgnored", nullptr, {}},
+                      FileCase{"OpenFails", kNoDir.c_str(), {kNotOpened, kNotOpened}},
+                      FileCase{"CloseFails", "/dev/full", {kNotClosed, kNotClosed}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
-// Within one second the microseconds decide, across buffers as within one.
-TEST(MergeOrder, MicrosecondsOrderTracesOfTheSameSecond)
+// Saved traces go by time to the microsecond, ties to the earlier buffer in
+// the list, each buffer's in their own order. The merge keeps a cursor per
+// buffer, on the stack up to 64 buffers and on the heap beyond.
+struct Event {
+    int buffer;  // position in the list
+    int sec;
+    int usec;
+};
+struct MergeCase {
+    const char* name;
+    int buffers;
+    std::vector<Event> events;
+};
+const int kFirstId = 5000, kIdStep = 3;  // buffer ids fall along the list
+
+std::vector<Event> spread(int buffers)
+{
+    std::vector<Event> out;
+    for (int i = 0; i < buffers; i++) {
+        out.push_back({i, (i * 37) % 10, 0});
+        out.push_back({i, 10 + (i * 13) % 7, 0});
+    }
+    return out;
+}
+
+class MergeOrder : public ::testing::TestWithParam<MergeCase> {};
+
+TEST_P(MergeOrder, SavedByTimeThenListPosition)
 {
     TraceApi api;
     TraceDeviceEvent event;
     WorldWideName wwn(0x10000005, 0x1e123456);
-    ASSERT_TRUE(api.initTraceBuffer(1, nullptr, 4, false));
-    ASSERT_TRUE(api.initTraceBuffer(2, nullptr, 4, false));
-    const int traces[][2] = {{2, 200}, {1, 300}, {2, 999999}};  // buffer, microseconds
-    std::string expected;
-    for (const auto& [buffer, usec] : traces) {
-        hostsimClockSet(kT0, usec);
-        api.traceDeviceEvent(uint32_t(usec), wwn, buffer, buffer, event.stepId_m);
-        expected += fmt("%d: %s port %d  %6.6x/", buffer, at(0, usec).c_str(), buffer, usec);
-        expected += kWwnText + "\n";
+    for (int i = 0; i < GetParam().buffers; i++)
+        ASSERT_TRUE(api.initTraceBuffer(kFirstId - kIdStep * i, nullptr, 4, false));
+    std::vector<Event> order = GetParam().events;
+    for (const Event& e : order) {
+        hostsimClockSet(kT0 + e.sec, e.usec);
+        const int id = kFirstId - kIdStep * e.buffer;
+        api.traceDeviceEvent(uint32_t(id), wwn, e.buffer, id, event.stepId_m);
     }
     hostsimClockUseReal();
+    std::stable_sort(order.begin(), order.end(), [](const Event& a, const Event& b) {
+        return std::tie(a.sec, a.usec, a.buffer) < std::tie(b.sec, b.usec, b.buffer);
+    });
+    std::string expected;
+    for (const Event& e : order) {
+        const int id = kFirstId - kIdStep * e.buffer;
+        expected += fmt("%d: %s port %d  %6.6x/", id, at(e.sec, e.usec).c_str(), e.buffer, id);
+        expected += kWwnText + "\n";
+    }
     std::string text = run(api, &TraceApi::saveTrace);
     EXPECT_EQ(text.substr(text.size() - std::min(text.size(), expected.size())), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(, MergeOrder,
+                         ::testing::Values(MergeCase{"OneBuffer", 1, spread(1)},
+                                           MergeCase{"ThreeBuffers", 3, spread(3)},
+                                           MergeCase{"MoreBuffersThanStackCursors", 65, spread(65)},
+                                           MergeCase{"MicrosecondsAcrossBuffers",
+                                                     2,
+                                                     {{1, 0, 200}, {0, 0, 300}, {1, 0, 999999}}}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // The filter count is the list's, whatever its number of digits.
 TEST(FilterCount, TenOrMoreFiltersAreCountedInBothFiles)
