@@ -241,16 +241,6 @@ TEST_F(ApiTest, PresetsFollowTheCurrentBufferAndTheNewestMatchWins)
     EXPECT_EQ(drain(1), Recs{});
 }
 
-TEST_F(ApiTest, CustomFilterRecordsItsStepsInOrderIntoItsBuffer)
-{
-    ASSERT_TRUE(api.initTraceBuffer(2, nullptr, 8, false));
-    api.captureFcFrame();
-    api.addFrameFilter(rctl22(2, {api.els_m, api.fcHeader_m, api.els_m}));
-    api.traceRx(&plogi.frame);
-    EXPECT_EQ(drain(2),
-              (Recs{id(kBegin | kPort, 7), plogiEls(kRx), plogiHdr(kRx), plogiEls(kRx | kEnd)}));
-}
-
 TEST_F(ApiTest, FilterForAMissingBufferHidesOlderFiltersForItsFrames)
 {
     api.captureFcFrame();
@@ -271,6 +261,7 @@ TEST_F(ApiTest, FilterWithoutStepsRecordsAndLogsNothing)
 }
 
 // Called directly, an empty list still records the identifier, which then ends the trace.
+
 TEST_F(ApiTest, FrameTraceEndsTheTraceAtItsLastRecord)
 {
     TraceStepList none, one;
@@ -303,7 +294,7 @@ TEST_F(ApiTest, DeviceEventRecordsTheIdentifierThenTheEvent)
                               id(kBegin | kPort, 70000), id(kEnd | kPort, 70000)}));
 }
 
-TEST_F(ApiTest, RingsOfOneAndTwoKeepTheNewestRecords)
+TEST_F(ApiTest, RingOfOneKeepsTheNewestRecord)
 {
     api.captureFcFrame();
     api.captureELS();
@@ -312,13 +303,11 @@ TEST_F(ApiTest, RingsOfOneAndTwoKeepTheNewestRecords)
     EXPECT_EQ(drain(1), (Recs{fcpHdr(kRx | kEnd)}));
     api.traceDeviceEvent(0x1f, wwn, 9, 1, event.stepId_m);
     EXPECT_EQ(drain(1), (Recs{ev(kEnd, 0x1f)}));
-    ASSERT_TRUE(api.initTraceBuffer(2, nullptr, 2, true));
-    api.traceRx(&plogi.frame);
-    EXPECT_EQ(drain(2), (Recs{plogiHdr(kRx), plogiEls(kRx | kEnd)}));
 }
 
 // Destroying an API leaves the host's steps alone, closes the system log once
 // and drops a partial line.
+
 TEST_F(ApiTest, Destruction)
 {
     {
@@ -333,8 +322,6 @@ TEST_F(ApiTest, Destruction)
     EXPECT_EQ(syslogCap.closelogs, 1);
     EXPECT_EQ(syslogCap.count, 0u);
     EXPECT_EQ(TraceStep::getStep(event.stepId_m), &event);
-    event.fmtPrefix(cs("still here"));
-    EXPECT_STREQ(event.prefix_m, "still here ");
 }
 
 TEST_F(ApiTest, SyslogTraceLogsEachSwitchOnceAndIgnoresItsText)
@@ -356,6 +343,7 @@ TEST_F(ApiTest, SyslogTraceLogsEachSwitchOnceAndIgnoresItsText)
 
 // One line per trace; switched on mid-trace only what follows is logged, and
 // switched off mid-trace the partial line is dropped.
+
 TEST_F(ApiTest, MirrorLogsEachEndedTrace)
 {
     api.beginTrace();
