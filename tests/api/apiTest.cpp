@@ -33,14 +33,8 @@ protected:
     Rec id(uint16_t flags, uint32_t port) { return {idStep, flags, kSec, kUsec, port}; }
     Rec plogiHdr(uint16_t flags) { return {fcStep, flags, 0x22fffffc, 0x01010200, 0x1234ffff}; }
     Rec fcpHdr(uint16_t flags) { return {fcStep, flags, 0x06020300, 0x08010200, 0x0042ffff}; }
-    Rec plogiEls(uint16_t flags)
-    {
-        return {elsStep, flags, kPlogiEls[0], kPlogiEls[1], kPlogiEls[2]};
-    }
-    Rec ev(uint16_t flags, uint32_t address)
-    {
-        return {event.stepId_m, flags, kWwnHigh, kWwnLow, address};
-    }
+    Rec plogiEls(uint16_t f) { return {elsStep, f, kPlogiEls[0], kPlogiEls[1], kPlogiEls[2]}; }
+    Rec ev(uint16_t f, uint32_t address) { return {event.stepId_m, f, kWwnHigh, kWwnLow, address}; }
     // The buffer's records; the buffer is replaced by an empty one.
     Recs drain(int buffer)
     {

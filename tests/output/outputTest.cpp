@@ -116,7 +116,7 @@ TEST_F(OutputTest, SavedTrace)
     const std::string fcpHdr = "rx r_ctl 06 d_id 020300 s_id 010200 type 08 ox_id 0042 rx_id ffff";
     const std::string plogiHdr =
         "rx r_ctl 22 d_id fffffc s_id 010200 type 01 ox_id 1234 rx_id ffff";
-    const std::string summaries[] = {
+    const std::string lines[] = {
         "alpha ID: 10 Bytes: 280 Wrapped: false, Starts " + at(1) + " Ends " + at(6) +
             " Number Events 4",
         "beta ID: 20 Bytes: 88 Wrapped: true, Starts " + at(3) + " Ends " + at(3) +
@@ -124,8 +124,6 @@ TEST_F(OutputTest, SavedTrace)
         "Trace Buffer 30 ID: 30 Bytes: 56 Wrapped: false, Starts never Ends never Number Events 0",
         "delta ID: 40 Bytes: 280 Wrapped: false, Starts " + at(4) + " Ends " + at(9, 999) +
             " Number Events 2",
-    };
-    const std::string traces[] = {
         "10: " + at(1) + " port 2.7  " + fcpHdr,
         "10: " + at(2, 500000) + " port 9  LOGIN 00001f/" + kWwnText,
         "10: " + at(3) + "  NULL trace step id " + std::to_string(goneId),
@@ -136,9 +134,7 @@ TEST_F(OutputTest, SavedTrace)
             " port 10  LOGIN 00002f/" + kWwnText,
     };
     std::string expected = "2 TraceFrameFilters defined:\n" + filters();
-    for (const std::string& line : summaries)
-        expected += line + "\n";
-    for (const std::string& line : traces)
+    for (const std::string& line : lines)
         expected += line + "\n";
     EXPECT_EQ(run(api, &TraceApi::saveTrace), expected);
 }
