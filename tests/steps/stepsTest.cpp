@@ -38,16 +38,10 @@ Bytes words(std::initializer_list<uint32_t> values)  // big-endian
 }
 // FC header: R_CTL|D_ID, CS_CTL|S_ID, TYPE|F_CTL, SEQ_ID|DF_CTL|SEQ_CNT, OX_ID|RX_ID, parameter.
 const Bytes kPlogiHdr = words({0x22fffffc, 0x000000e8, 0x01290000, 0x01000000, 0x1234ffff, 0});
-// PLOGI or LS_ACC: service parameters, port/node names, classes 1-4 (3 valid), vendor version.
-Bytes plogi(uint32_t command = 0x03000000, const Bytes& header = kPlogiHdr)
-{
-    return header +
-           words({command, 0x2020000a, 0x88000800, 0x00ff001f, 0x000007d0, 0x10000005, 0x1e123456,
-                  0x20000005, 0x1e123456}) +
-           Bytes(32, 0) + words({0x88000000, 0x00000800, 0x00ff0000, 0x00010000}) + Bytes(32, 0);
-}
+// A PLOGI and its LS_ACC, each cut after the command word.
+const Bytes kPlogi = kPlogiHdr + words({0x03000000});
 const Bytes kLsAcc =
-    plogi(0x02000000, words({0x230000e8, 0xfffffc, 0x01990000, 0x01000000, 0x12340456, 0}));
+    words({0x230000e8, 0xfffffc, 0x01990000, 0x01000000, 0x12340456, 0, 0x02000000});
 // FCP_CMND: LUN 1, read, READ(10) of 8 blocks at LBA 0x10000000, FCP_DL 4096.
 const Bytes kFcp = words({0x06020300, 0x00010200, 0x08290000, 0x07000000, 0x0042ffff, 0, 0x00010000,
                           0, 0x00000002, 0x28001000, 0, 0x08000000, 0, 0x00001000});
@@ -143,7 +137,7 @@ TEST(FcHeader, PacksAndPrintsRealHeaders)
         uint32_t w1, w2, w3;
         const char* text;
     } rows[] = {
-        {plogi(), kRx | kTx, 0x22fffffc, 0x010000e8, 0x1234ffff,
+        {kPlogi, kRx | kTx, 0x22fffffc, 0x010000e8, 0x1234ffff,
          "rx r_ctl 22 d_id fffffc s_id 0000e8 type 01 ox_id 1234 rx_id ffff"},
         {kLsAcc, 0, 0x230000e8, 0x01fffffc, 0x12340456,
          "tx r_ctl 23 d_id 0000e8 s_id fffffc type 01 ox_id 1234 rx_id 0456"},
@@ -175,10 +169,7 @@ TEST(FcPayload, SelectsWordsAndFlagsMissingOnes)
         {kFcp, {-1, -7, 7}, false, " pld 7 00001000"},
         {twoWords, {0, 1, 2}, true, "pld 0 05000000 pld 1 00010203 pld 2 dddddddd"},
         {twoWords, {9, 1, 0}, true, "pld 9 dddddddd pld 1 00010203 pld 0 05000000"},
-        {kPlogiHdr + words({0x03000000}) + Bytes{0xaa, 0xbb},
-         {0, 1, -1},
-         true,
-         "pld 0 03000000 pld 1 dddddddd"},
+        {kPlogi + Bytes{0xaa, 0xbb}, {0, 1, -1}, true, "pld 0 03000000 pld 1 dddddddd"},
         {kPlogiHdr, {-1, -1, -1}, false, ""},
         // Too short for a frame: the length query fails and no word is read.
         {Bytes(12, 1), {-1, -1, -1}, true, ""},
@@ -299,7 +290,7 @@ TEST_F(IdentifierTest, RecordsTheTimeAndThePort)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
-        HostFcFrame fc(plogi(), r.frame);
+        HostFcFrame fc(kPlogi, r.frame);
         HostEthFrame en(eth({}, kPing), r.frame);
         port_id_t* by = const_cast<port_id_t*>(r.caller);
         TraceEntry e = entry(kBegin);
@@ -388,7 +379,7 @@ TEST(Write, PrefixAndPostfixAreCopies)
 
 TEST(StepDeathTest, NullEntryFrameOrText)
 {
-    HostFcFrame fc(plogi(), hostsimPort(3));
+    HostFcFrame fc(kPlogi, hostsimPort(3));
     HostEthFrame en(eth({}, kPing), hostsimPort(4));
     const char* kEntry = "Assertion `entry' failed";
     const char* kFrame = "Assertion `frame' failed";
