@@ -3,7 +3,6 @@
 
 #include <limits.h>
 #include <malloc.h>
-#include <stdio.h>
 
 #include <new>
 #include <string>
