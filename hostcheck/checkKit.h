@@ -31,6 +31,9 @@ struct WireFrame {
 // a payload word; Ethernet frames untagged and with one or two VLAN tags,
 // FCoE, runts, frames ending in a partial word.
 const std::vector<WireFrame>& wireFrames();
+// Ethernet bytes that are no frame (cut inside or right after their VLAN
+// tags): the adapter must refuse them.
+const std::vector<WireFrame>& refusedFrames();
 
 // What the bytes hold, read the way the host contract defines it.
 uint32_t wireWord(const WireFrame& frame, size_t byteOffset);  // big-endian
@@ -98,6 +101,11 @@ bool ruleMatches(const RegisterFrameEntry& rule, const WireFrame& frame);
 // Each comparison of the rule: which word it reads and with what, and
 // whether it passes.
 std::string explainRule(const RegisterFrameEntry& rule, const WireFrame& frame);
+// For a matcher answer that was wrong about word `offset`: where the host's
+// matcher finds that word instead, or that it finds it in place (and so
+// gets the named comparison wrong). Empty when nothing can be told.
+std::string diagnose(fcRawFrameStruct* raw, const WireFrame& frame, uint32_t offset,
+                     const char* comparison);
 
 void checkFcAccessors(Report& report);
 void checkEthernetWords(Report& report);

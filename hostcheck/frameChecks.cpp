@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "checkKit.h"
+#include "hostCheck.h"
 
 namespace hostcheck {
 namespace {
@@ -162,6 +163,14 @@ void checkFcAccessors(Report& report)
 
 void checkEthernetWords(Report& report)
 {
+    for (const WireFrame& wire : refusedFrames()) {
+        EthernetFrame* frame =
+            hostcheckMakeEthernetFrame(wire.bytes.data(), wire.bytes.size(), wire.port);
+        report.check(frame == nullptr, "hostcheckMakeEthernetFrame", frameLabel(wire),
+                     "a frame", "null (cut before its EtherType: the host drops it, untraced)");
+        if (frame)
+            hostcheckFreeEthernetFrame(frame);
+    }
     for (const WireFrame& wire : wireFrames()) {
         if (wire.kind != Kind::ethernet)
             continue;

@@ -40,6 +40,9 @@ std::string wordText(const WireFrame& wire, uint32_t offset)
     std::string bytes = held == 1 ? "frame byte " + std::to_string(first)
                                   : "frame bytes " + std::to_string(first) + "-" +
                                         std::to_string(first + held - 1);
+    size_t etherType = ethPayloadOffset(wire) - 2;
+    if (wire.kind == Kind::ethernet && first <= etherType && etherType < first + 4)
+        bytes += ", the EtherType at byte " + std::to_string(etherType);
     if (held < 4)
         bytes += held == 3 ? " and 1 zero byte" : " and " + std::to_string(4 - held) + " zero bytes";
     return "word " + std::to_string(offset) + " (" + bytes + ", " + hex(word) + ")";
@@ -121,32 +124,39 @@ std::string callText(const RegisterFrameEntry& rule)
     return text + ")";
 }
 
+}  // namespace
+
 // Where the host's matcher finds `word`: tries it whole at the probed
 // offset, then (a word of zeros proves nothing) at every offset up to two
 // past the frame.
-std::string diagnose(fcRawFrameStruct* raw, const WireFrame& wire, uint32_t offset, uint32_t word)
+std::string diagnose(fcRawFrameStruct* raw, const WireFrame& wire, uint32_t offset,
+                     const char* comparison)
 {
+    uint32_t word = 0;
+    if (!viewWord(wire, offset, &word))
+        return "";
     RegisterFrameEntry exact{};
     exact.field_1 = {~0u, offset, word};
     if (FrameUtil::FrameMatchesEntry(raw, &exact))
-        return "; it matches the whole word " + hex(word) + " at offset " +
-               std::to_string(offset) + ", so it does not compare (word & mask) with " +
-               "(value & mask) as the rule says";
+        return " (it finds the whole word " + hex(word) + " at offset " + std::to_string(offset) +
+               ", so its " + comparison + " is wrong)";
     bool partial = wire.bytes.size() % 4 != 0 && offset == kFirstFrameWord + viewWords(wire) - 1;
     if (partial)
-        return "; the frame's last word is partial and must read as " + hex(word) +
-               ", its missing bytes zero";
+        return " (the frame's last word is partial: it must read as " + hex(word) +
+               ", its missing bytes zero)";
     if (word == 0)
         return "";
     uint32_t last = kFirstFrameWord + viewWords(wire) + 1;
     for (uint32_t at = 0; at <= last; ++at) {
         exact.field_1.offset = at;
         if (FrameUtil::FrameMatchesEntry(raw, &exact))
-            return "; its view has " + hex(word) + " at offset " + std::to_string(at) +
-                   ", the library needs it at offset " + std::to_string(offset);
+            return " (its view has " + hex(word) + " at offset " + std::to_string(at) +
+                   ", the library needs it at offset " + std::to_string(offset) + ")";
     }
-    return "; its view has " + hex(word) + " at no offset from 0 to " + std::to_string(last);
+    return " (its view has " + hex(word) + " at no offset from 0 to " + std::to_string(last) + ")";
 }
+
+namespace {
 
 struct Probe {
     RegisterFrameEntry rule;
@@ -275,7 +285,7 @@ std::string explainRule(const RegisterFrameEntry& rule, const WireFrame& frame)
     std::string text;
     for (const Part& part : parts(rule, frame))
         if (!part.why.empty())
-            text += (text.empty() ? "" : "; ") + part.why + (part.pass ? "" : " [fails]");
+            text += (text.empty() ? "" : ", and ") + part.why + (part.pass ? "" : " [fails]");
     return text;
 }
 
@@ -290,9 +300,11 @@ void checkMatcherRules(Report& report)
             bool matched = FrameUtil::FrameMatchesEntry(frame.raw(), &rule) != 0;
             bool wanted = ruleMatches(probe.rule, wire);
             std::string returned = matched ? "non-zero" : "0";
-            uint32_t word = 0;
-            if (matched != wanted && probe.offset != 0 && viewWord(wire, probe.offset, &word))
-                returned += diagnose(frame.raw(), wire, probe.offset, word);
+            if (matched != wanted && probe.offset != 0)
+                returned += diagnose(frame.raw(), wire, probe.offset,
+                                     probe.rule.range.mask != 0
+                                         ? "range test lo <= (word & mask) <= hi"
+                                         : "test (word & mask) == (value & mask)");
             report.check(matched == wanted, callText(probe.rule), frameLabel(wire), returned,
                          (wanted ? "non-zero: " : "0: ") + explainRule(probe.rule, wire));
         }

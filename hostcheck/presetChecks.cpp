@@ -185,7 +185,11 @@ void checkMatcher(Report& report)
             RegisterFrameEntry copy = rule;
             bool matched = FrameUtil::FrameMatchesEntry(frame.raw(), &copy) != 0;
             bool wanted = preset.wants(wire);
-            report.check(matched == wanted, call, frameLabel(wire), matched ? "non-zero" : "0",
+            std::string returned = matched ? "non-zero" : "0";
+            if (matched != wanted && rule.field_1.mask != 0)
+                returned += diagnose(frame.raw(), wire, rule.field_1.offset,
+                                     "test (word & mask) == (value & mask)");
+            report.check(matched == wanted, call, frameLabel(wire), returned,
                          (wanted ? "non-zero: " : "0: ") + explainRule(rule, wire));
         }
     }

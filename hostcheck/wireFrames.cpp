@@ -120,6 +120,21 @@ const std::vector<WireFrame>& wireFrames()
     return frames;
 }
 
+const std::vector<WireFrame>& refusedFrames()
+{
+    static const std::vector<WireFrame> frames = {
+        {"eth-cut-in-tag", Kind::ethernet, eth({}, 0x8100, {}), kPort,
+         "a VLAN TPID, then the frame ends"},
+        {"eth-tag-without-ethertype", Kind::ethernet, eth({}, 0x8100, {0, 0x64}), kPort,
+         "one VLAN tag, then the frame ends"},
+        {"eth-tag-half-ethertype", Kind::ethernet, eth({}, 0x8100, {0, 0x64, 0x08}), kPort,
+         "one VLAN tag, then one byte"},
+        {"eth-qinq-without-ethertype", Kind::ethernet, eth({kSTag}, 0x8100, {0, 0x64}), kPort,
+         "two VLAN tags, then the frame ends"},
+    };
+    return frames;
+}
+
 uint32_t wireWord(const WireFrame& frame, size_t byteOffset)
 {
     const uint8_t* p = frame.bytes.data() + byteOffset;
