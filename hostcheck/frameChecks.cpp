@@ -47,8 +47,7 @@ void checkPayload(Report& report, fcFrame* frame, const WireFrame& wire)
         }
         size_t at = kHeaderBytes + 4 * i;
         uint32_t needed = wireWord(wire, at);
-        report.check(status == 0 && dest[0] == needed && dest[1] == kCanary, call,
-                     frameLabel(wire),
+        report.check(status == 0 && dest[0] == needed && dest[1] == kCanary, call, frameLabel(wire),
                      std::to_string(status) + " with " + hex(dest[0]) +
                          (dest[1] == kCanary ? "" : " and a second word written"),
                      "0 with " + hex(needed) + " (frame bytes " + std::to_string(at) + "-" +
@@ -166,8 +165,8 @@ void checkEthernetWords(Report& report)
     for (const WireFrame& wire : refusedFrames()) {
         EthernetFrame* frame =
             hostcheckMakeEthernetFrame(wire.bytes.data(), wire.bytes.size(), wire.port);
-        report.check(frame == nullptr, "hostcheckMakeEthernetFrame", frameLabel(wire),
-                     "a frame", "null (cut before its EtherType: the host drops it, untraced)");
+        report.check(frame == nullptr, "hostcheckMakeEthernetFrame", frameLabel(wire), "a frame",
+                     "null (cut before its EtherType: the host drops it, untraced)");
         if (frame)
             hostcheckFreeEthernetFrame(frame);
     }

@@ -88,8 +88,7 @@ HostFrame::HostFrame(const WireFrame& wire, Report& report)
     } else {
         ethernet = hostcheckMakeEthernetFrame(bytes, wire.bytes.size(), wire.port);
         if (!ethernet)
-            report.check(false, "hostcheckMakeEthernetFrame", frameLabel(wire), "null",
-                         "a frame");
+            report.check(false, "hostcheckMakeEthernetFrame", frameLabel(wire), "null", "a frame");
     }
 }
 

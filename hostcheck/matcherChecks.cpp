@@ -37,14 +37,15 @@ std::string wordText(const WireFrame& wire, uint32_t offset)
     size_t held = wire.bytes.size() - first < 4 ? wire.bytes.size() - first : 4;
     uint32_t word = 0;
     viewWord(wire, offset, &word);
-    std::string bytes = held == 1 ? "frame byte " + std::to_string(first)
-                                  : "frame bytes " + std::to_string(first) + "-" +
-                                        std::to_string(first + held - 1);
+    std::string bytes =
+        held == 1 ? "frame byte " + std::to_string(first)
+                  : "frame bytes " + std::to_string(first) + "-" + std::to_string(first + held - 1);
     size_t etherType = ethPayloadOffset(wire) - 2;
     if (wire.kind == Kind::ethernet && first <= etherType && etherType < first + 4)
         bytes += ", the EtherType at byte " + std::to_string(etherType);
     if (held < 4)
-        bytes += held == 3 ? " and 1 zero byte" : " and " + std::to_string(4 - held) + " zero bytes";
+        bytes +=
+            held == 3 ? " and 1 zero byte" : " and " + std::to_string(4 - held) + " zero bytes";
     return "word " + std::to_string(offset) + " (" + bytes + ", " + hex(word) + ")";
 }
 
@@ -92,8 +93,10 @@ std::vector<Part> parts(const RegisterFrameEntry& rule, const WireFrame& wire)
     std::string kind = rule.offset_from <= kEthernetOnly ? kKinds[rule.offset_from] : "nothing";
     return {{kindMatches(rule.offset_from, wire),
              "offset_from " + std::to_string(rule.offset_from) + " selects " + kind},
-            fieldPart("field_1", rule.field_1, wire), fieldPart("field_2", rule.field_2, wire),
-            fieldPart("field_3", rule.field_3, wire), rangePart(rule.range, wire)};
+            fieldPart("field_1", rule.field_1, wire),
+            fieldPart("field_2", rule.field_2, wire),
+            fieldPart("field_3", rule.field_3, wire),
+            rangePart(rule.range, wire)};
 }
 
 std::string fieldCall(const char* name, const RegisterFieldMatch& field)
@@ -107,8 +110,8 @@ std::string fieldCall(const char* name, const RegisterFieldMatch& field)
 // The rule as the call's arguments: offset_from and every part set.
 std::string callText(const RegisterFrameEntry& rule)
 {
-    std::string text = "FrameUtil::FrameMatchesEntry(offset_from " +
-                       std::to_string(rule.offset_from);
+    std::string text =
+        "FrameUtil::FrameMatchesEntry(offset_from " + std::to_string(rule.offset_from);
     const RegisterFieldMatch* fields[] = {&rule.field_1, &rule.field_2, &rule.field_3};
     const char* names[] = {"field_1", "field_2", "field_3"};
     for (int i = 0; i < 3; ++i)
@@ -301,10 +304,10 @@ void checkMatcherRules(Report& report)
             bool wanted = ruleMatches(probe.rule, wire);
             std::string returned = matched ? "non-zero" : "0";
             if (matched != wanted && probe.offset != 0)
-                returned += diagnose(frame.raw(), wire, probe.offset,
-                                     probe.rule.range.mask != 0
-                                         ? "range test lo <= (word & mask) <= hi"
-                                         : "test (word & mask) == (value & mask)");
+                returned +=
+                    diagnose(frame.raw(), wire, probe.offset,
+                             probe.rule.range.mask != 0 ? "range test lo <= (word & mask) <= hi"
+                                                        : "test (word & mask) == (value & mask)");
             report.check(matched == wanted, callText(probe.rule), frameLabel(wire), returned,
                          (wanted ? "non-zero: " : "0: ") + explainRule(probe.rule, wire));
         }

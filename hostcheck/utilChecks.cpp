@@ -49,9 +49,8 @@ void checkTimeval(Report& report)
 void checkTimeOrder(Report& report)
 {
     constexpr int32_t kSec = 1796487599;  // hh:mm:59
-    const int32_t times[][2] = {{kSec, 0},          {kSec, 100},       {kSec, 20000},
-                                {kSec, 100000},     {kSec, 999999},    {kSec + 1, 0},
-                                {kSec + 1, 1},      {kSec + 10, 5}};
+    const int32_t times[][2] = {{kSec, 0},      {kSec, 100},   {kSec, 20000}, {kSec, 100000},
+                                {kSec, 999999}, {kSec + 1, 0}, {kSec + 1, 1}, {kSec + 10, 5}};
     std::string before;
     std::string beforeGiven;
     for (const auto& t : times) {
@@ -69,9 +68,10 @@ void checkTimeOrder(Report& report)
 
 void checkWorldWideName(Report& report)
 {
-    // Every byte differs, so swapped words or bytes show.
-    const uint32_t kFirst = 0x2000c9a1;
-    const uint32_t kSecond = 0x5b3e7d46;
+    // Every byte differs and each word starts with a zero digit, so swapped
+    // words or bytes and unpadded words show.
+    const uint32_t kFirst = 0x0123c9a5;
+    const uint32_t kSecond = 0x0b3e7d46;
     WorldWideName name(kFirst, kSecond);
     std::string given = hex(kFirst) + ":" + hex(kSecond);
     report.check(name.word_m[0] == kFirst && name.word_m[1] == kSecond,
@@ -125,14 +125,14 @@ void checkStrl(Report& report)
         else
             strlcpy(dst, c.src, c.size);
         size_t from = 1 + c.size;
-        bool untouched = area[0] == before[0] &&
-                         memcmp(area + from, before + from, sizeof area - from) == 0;
+        bool untouched =
+            area[0] == before[0] && memcmp(area + from, before + from, sizeof area - from) == 0;
         bool terminated = c.size == 0 || strnlen(dst, c.size) < c.size;
         bool ok = terminated && strncmp(dst, c.result, strlen(c.result) + 1) == 0 && untouched;
         std::string call = std::string(c.append ? "strlcat" : "strlcpy") + "(\"" + c.start +
                            "\", \"" + c.src + "\", " + std::to_string(c.size) + ")";
-        std::string got = terminated ? "\"" + std::string(dst, strnlen(dst, 18)) + "\""
-                                     : "no terminator";
+        std::string got =
+            terminated ? "\"" + std::string(dst, strnlen(dst, 18)) + "\"" : "no terminator";
         report.check(ok, call, "text",
                      got + (untouched ? "" : " and bytes outside dst[0..size) written"),
                      "\"" + std::string(c.result) + "\" and nothing written at or past size" +

@@ -53,7 +53,7 @@ hostcheck_wrong_host(timeWithoutZeroPadding
 hostcheck_wrong_host(nameWordsSwapped
   "name.word_m[0], name.word_m[1]"
   "name.word_m[1], name.word_m[0]"
-  "WorldWideNameString(WorldWideName, STYLE_DEFAULT) on 0x2000c9a1:0x5b3e7d46: returned '5b3e7d462000c9a1', the library needs the 16 hex digits 2000c9a15b3e7d46 in this order")
+  "WorldWideNameString(WorldWideName, STYLE_DEFAULT) on 0x0123c9a5:0x0b3e7d46: returned '0b3e7d460123c9a5', the library needs the 16 hex digits 0123c9a50b3e7d46 in this order")
 hostcheck_wrong_host(matcherIgnoresMask
   "(word & field.mask) == (field.value & field.mask)"
   "word == field.value"
