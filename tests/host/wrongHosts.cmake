@@ -98,6 +98,10 @@ hostcheck_wrong_host(cutTagAsUntagged
   "kMacBytes + kTagBytes * tags + 2 <= length &&"
   "kMacBytes + kTagBytes * tags + 6 <= length &&"
   "hostcheckMakeEthernetFrame on eth-tag-without-ethertype (one VLAN tag, then the frame ends): returned a frame, the library needs null")
+hostcheck_wrong_host(traceApiPerFrame
+  "fcFrame* hostcheckMakeFcFrame(const uint8_t* bytes, size_t length, port_id_t port)\n{"
+  "#include \"traceApi.h\"\nfcFrame* hostcheckMakeFcFrame(const uint8_t* bytes, size_t length, port_id_t port)\n{\n    delete new TraceApi;"
+  "TraceStep ids registered on the whole run: returned ")
 
 # The minimal host defines strlcpy only where the C library has none.
 include(CheckSymbolExists)
