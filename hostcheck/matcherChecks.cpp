@@ -40,8 +40,8 @@ std::string wordText(const WireFrame& wire, uint32_t offset)
     std::string bytes =
         held == 1 ? "frame byte " + std::to_string(first)
                   : "frame bytes " + std::to_string(first) + "-" + std::to_string(first + held - 1);
-    size_t etherType = ethPayloadOffset(wire) - 2;
-    if (wire.kind == Kind::ethernet && first <= etherType && etherType < first + 4)
+    size_t etherType = wire.kind == Kind::ethernet ? ethPayloadOffset(wire) - 2 : 0;
+    if (etherType != 0 && first <= etherType && etherType < first + 4)
         bytes += ", the EtherType at byte " + std::to_string(etherType);
     if (held < 4)
         bytes +=
