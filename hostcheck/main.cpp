@@ -70,7 +70,7 @@ void Report::printList() const
         int count = 0;
         for (const Listed& entry : listed_)
             count += group(entry.function) == name;
-        printf("%s: %d checks\n", name.c_str(), count);
+        printf("%s: %d check%s\n", name.c_str(), count, count == 1 ? "" : "s");
         for (const Listed& entry : listed_)
             if (group(entry.function) == name)
                 printf("  %s on %s: %s\n", entry.function.c_str(), entry.frame.c_str(),
