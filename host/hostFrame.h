@@ -53,10 +53,14 @@ struct RegisterRangeMatch { uint32_t mask; uint32_t offset; uint32_t lo; uint32_
 //   offset_from  1: FC frames only; 2: Ethernet frames only; 0: any frame.
 //   offset       the index of a 32-bit word of the rule's view of the frame:
 //                offset 25 is the frame's first wire word (FC: R_CTL << 24 |
-//                D_ID), 26 the second, and so on through header and payload.
-//                Offsets below 25 are the host's own (the reference host puts
-//                a descriptor there). A word the frame does not have fails
-//                the comparison.
+//                D_ID), 26 the second, and so on through header and payload
+//                as the bytes crossed the wire: an Ethernet frame's view
+//                holds its MACs, VLAN tags, EtherType and payload without a
+//                gap. A partial last word is in the view, its missing bytes
+//                zero (a frame of 27 bytes has words 25 to 31). Offsets below
+//                25 are the host's own (the reference host puts a descriptor
+//                there). A word past the end fails the comparison whatever
+//                its value and mask, zero included.
 //   field_n, range  as RegisterFieldMatch and RegisterRangeMatch say; all
 //                comparisons whose mask is non-zero must pass.
 // The other words (reserved0, only_rejects, exact_reject, sof_mask) are
@@ -86,6 +90,11 @@ struct RegisterFrameEntry {              // 20 words, 80 bytes
 //   payload words from the first byte after the EtherType: untagged at frame
 //                 byte 14, one tag 18, two tags 22. Only whole words exist; a
 //                 runt whose payload is shorter than 4 bytes has none.
+// A frame that ends inside a VLAN tag or before the two EtherType bytes that
+// follow its tags is not an Ethernet frame: the host drops it and never
+// hands it to the library (the reference host's parser refuses it, the
+// replay tool counts it as skipped, the host check kit needs the adapter to
+// refuse it).
 // The Ethernet preset saves header words 3 and 4 where they exist, then
 // payload words from 0 on, three words in all.
 class EthernetFrame {

@@ -40,7 +40,10 @@ public:
     // characters of it into saved files.
     char text_m[80];
     // tv is not changed by the library's use; the text is the host's choice
-    // (the reference host prints UTC "YYYY-MM-DD hh:mm:ss.uuuuuu").
+    // (the reference host prints UTC "YYYY-MM-DD hh:mm:ss.uuuuuu"), as long
+    // as different times within a day give different texts and a later
+    // time's text sorts after an earlier one's (strcmp), so that saved lines
+    // read and sort in time order: pad the microseconds to six digits.
     explicit TimevalString(Timeval& tv);
     ~TimevalString();
 };
@@ -64,7 +67,10 @@ public:
     // destructor runs. Printed after the device address with "%6.6x/%s"
     // into a 100-byte text, so keep it under 92 characters.
     char* text_m;
-    // The library passes a copy of the name and always STYLE_DEFAULT.
+    // The library passes a copy of the name and always STYLE_DEFAULT. The
+    // text is the host's choice as long as it shows all 16 hex digits of the
+    // name, word_m[0] first, most significant digit first (separators and
+    // case as the host likes).
     WorldWideNameString(WorldWideName name, Style style);
     ~WorldWideNameString();
 };

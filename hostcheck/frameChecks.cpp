@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "checkKit.h"
+#include "hostCheck.h"
 
 namespace hostcheck {
 namespace {
@@ -13,9 +14,12 @@ constexpr unsigned kFirstTagWord = 3;  // the header words the library peeks at
 constexpr unsigned kSecondTagWord = 4;
 constexpr uint8_t kCanary = 0xA5;
 
-uint64_t packed(port_id_t port)
+// h1 and h2 of a plain port are not read, so they may hold anything.
+bool samePort(port_id_t a, port_id_t b)
 {
-    return uint64_t(port.h0) << 32 | uint64_t(port.h1) << 16 | port.h2;
+    if (a.h0 != b.h0)
+        return false;
+    return a.h0 != 0xFFFF || (a.h1 == b.h1 && a.h2 == b.h2);
 }
 
 std::string wordAt(const uint32_t* p)
@@ -25,7 +29,8 @@ std::string wordAt(const uint32_t* p)
 
 void checkPort(Report& report, const std::string& function, const WireFrame& wire, port_id_t port)
 {
-    report.equal(function, wire.name, packed(port), packed(wire.port));
+    report.check(samePort(port, wire.port), function, frameLabel(wire), portText(port),
+                 portText(wire.port) + " (the port the adapter was given)");
 }
 
 void checkPayload(Report& report, fcFrame* frame, const WireFrame& wire)
@@ -37,34 +42,52 @@ void checkPayload(Report& report, fcFrame* frame, const WireFrame& wire)
         int status = frame->GetPayload(unsigned(4 * i), 1, dest);
         std::string call = "fcFrame::GetPayload(" + std::to_string(4 * i) + ", 1)";
         if (i == words) {
-            report.check(status != 0, call, wire.name, "0", "non-zero (no such word)");
+            report.check(status != 0, call, frameLabel(wire), "0", "non-zero (no such word)");
             continue;
         }
-        uint32_t needed = wireWord(wire, kHeaderBytes + 4 * i);
-        report.check(status == 0 && dest[0] == needed && dest[1] == kCanary, call, wire.name,
+        size_t at = kHeaderBytes + 4 * i;
+        uint32_t needed = wireWord(wire, at);
+        report.check(status == 0 && dest[0] == needed && dest[1] == kCanary, call, frameLabel(wire),
                      std::to_string(status) + " with " + hex(dest[0]) +
                          (dest[1] == kCanary ? "" : " and a second word written"),
-                     "0 with " + hex(needed) + " and one word written");
+                     "0 with " + hex(needed) + " (frame bytes " + std::to_string(at) + "-" +
+                         std::to_string(at + 3) + ") and one word written");
     }
+}
+
+// One header field: what it is, where it lies, and the value the bytes hold.
+void checkField(Report& report, const WireFrame& wire, const char* function, uint32_t got,
+                const char* field, uint32_t needed)
+{
+    report.check(got == needed, function, frameLabel(wire), hex(got),
+                 hex(needed) + " (" + field + ", nothing else)");
 }
 
 void checkFc(Report& report, fcFrame* frame, const WireFrame& wire)
 {
     uint32_t word0 = wireWord(wire, 0);
-    report.equal("fcFrame::Get_R_CTL()", wire.name, frame->Get_R_CTL(), word0 >> 24);
-    report.equal("fcFrame::Get_D_ID()", wire.name, frame->Get_D_ID(), word0 & 0xFFFFFF);
-    report.equal("fcFrame::Get_S_ID()", wire.name, frame->Get_S_ID(), wireWord(wire, 4) & 0xFFFFFF);
-    report.equal("fcFrame::Get_TYPE()", wire.name, frame->Get_TYPE(), wireWord(wire, 8) >> 24);
-    report.equal("fcFrame::Get_OX_ID()", wire.name, frame->Get_OX_ID(), wireWord(wire, 16) >> 16);
-    report.equal("fcFrame::Get_RX_ID()", wire.name, frame->Get_RX_ID(),
-                 wireWord(wire, 16) & 0xFFFF);
+    uint32_t exchange = wireWord(wire, 16);
+    checkField(report, wire, "fcFrame::Get_R_CTL()", frame->Get_R_CTL(),
+               "R_CTL, the top byte of header word 0", word0 >> 24);
+    checkField(report, wire, "fcFrame::Get_D_ID()", frame->Get_D_ID(),
+               "D_ID, the low 24 bits of header word 0", word0 & 0xFFFFFF);
+    checkField(report, wire, "fcFrame::Get_S_ID()", frame->Get_S_ID(),
+               "S_ID, the low 24 bits of header word 1 without CS_CTL",
+               wireWord(wire, 4) & 0xFFFFFF);
+    checkField(report, wire, "fcFrame::Get_TYPE()", frame->Get_TYPE(),
+               "TYPE, the top byte of header word 2 without F_CTL", wireWord(wire, 8) >> 24);
+    checkField(report, wire, "fcFrame::Get_OX_ID()", frame->Get_OX_ID(),
+               "OX_ID, the top half of header word 4", exchange >> 16);
+    checkField(report, wire, "fcFrame::Get_RX_ID()", frame->Get_RX_ID(),
+               "RX_ID, the low half of header word 4", exchange & 0xFFFF);
     checkPort(report, "fcFrame::GetOrigPortID()", wire, frame->GetOrigPortID());
     unsigned length = 0;
     int status = frame->GetLengthWords(&length);
     size_t words = fcPayloadWords(wire);
-    report.check(status == 0 && length == words, "fcFrame::GetLengthWords()", wire.name,
+    report.check(status == 0 && length == words, "fcFrame::GetLengthWords()", frameLabel(wire),
                  std::to_string(status) + " with " + std::to_string(length),
-                 "0 with " + std::to_string(words) + " (whole payload words)");
+                 "0 with " + std::to_string(words) +
+                     " (whole payload words from frame byte 24, optional headers included)");
     checkPayload(report, frame, wire);
 }
 
@@ -88,7 +111,7 @@ void checkMac(Report& report, EthernetFrame* frame, const WireFrame& wire, bool 
     };
     bool ok = memcmp(mac, needed, kMacBytes) == 0 && mac[kMacBytes] == kCanary;
     report.check(ok, destination ? "EthernetFrame::Get_D_ID()" : "EthernetFrame::Get_S_ID()",
-                 wire.name, text(mac, kMacBytes + 1) + " (7 bytes shown)",
+                 frameLabel(wire), text(mac, kMacBytes + 1) + " (7 bytes shown)",
                  text(needed, kMacBytes) + " and the 7th byte untouched");
 }
 
@@ -96,11 +119,13 @@ void checkPeek(Report& report, const std::string& call, const WireFrame& wire, c
                bool exists, size_t byteOffset, const std::string& why)
 {
     if (!exists) {
-        report.check(got == nullptr, call, wire.name, wordAt(got), "null (" + why + ")");
+        report.check(got == nullptr, call, frameLabel(wire), wordAt(got), "null (" + why + ")");
         return;
     }
     uint32_t needed = wireWord(wire, byteOffset);
-    report.check(got && *got == needed, call, wire.name, wordAt(got), hex(needed));
+    report.check(got && *got == needed, call, frameLabel(wire), wordAt(got),
+                 hex(needed) + " (frame bytes " + std::to_string(byteOffset) + "-" +
+                     std::to_string(byteOffset + 3) + ")");
 }
 
 void checkEthernet(Report& report, EthernetFrame* frame, const WireFrame& wire)
@@ -137,6 +162,14 @@ void checkFcAccessors(Report& report)
 
 void checkEthernetWords(Report& report)
 {
+    for (const WireFrame& wire : refusedFrames()) {
+        EthernetFrame* frame =
+            hostcheckMakeEthernetFrame(wire.bytes.data(), wire.bytes.size(), wire.port);
+        report.check(frame == nullptr, "hostcheckMakeEthernetFrame", frameLabel(wire), "a frame",
+                     "null (cut before its EtherType: the host drops it, untraced)");
+        if (frame)
+            hostcheckFreeEthernetFrame(frame);
+    }
     for (const WireFrame& wire : wireFrames()) {
         if (wire.kind != Kind::ethernet)
             continue;

@@ -1,6 +1,6 @@
 // The adapter a host supplies to run the host check kit.
 //
-// The kit (libhostcheck.a, CMake tracelib::hostcheck, pkg-config
+// The kit (libtracelib-hostcheck.a, CMake tracelib::hostcheck, pkg-config
 // tracelib-hostcheck) provides main(): it builds frames from wire bytes it
 // carries, calls every host function the library calls, traces the frames
 // through the library with its presets and compares each answer with what
@@ -8,6 +8,8 @@
 // definitions of host/hostFrame.h and host/hostUtil.h plus the four functions
 // below, then run the program: it prints one line per failing check, ends
 // with "N passed, N failed" and exits non-zero when anything failed.
+// --help says what a pass proves and what it cannot, --list lists every
+// check grouped by host function, --verbose prints passed checks too.
 //
 // Ownership: the bytes stay the kit's and are valid only during the call, so
 // a host copies what it needs. A frame returned here belongs to the host
@@ -32,7 +34,9 @@ void hostcheckFreeFcFrame(fcFrame* frame);
 // An Ethernet frame from its bytes as they cross the wire: destination MAC
 // first, then source MAC, up to two VLAN tags, the EtherType and the
 // payload; no preamble, no FCS. length is at least 14. GetOrigPortID() of
-// the frame must return port.
+// the frame must return port. A frame that ends inside its VLAN tags or
+// before the EtherType after them is no frame (host/hostFrame.h): return
+// null for it, as the host drops such a frame instead of tracing it.
 EthernetFrame* hostcheckMakeEthernetFrame(const uint8_t* bytes, size_t length, port_id_t port);
 void hostcheckFreeEthernetFrame(EthernetFrame* frame);
 

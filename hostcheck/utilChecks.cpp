@@ -1,5 +1,7 @@
 // The time, name and string utilities the library calls, against what it
 // relies on (host/hostUtil.h gives the contract).
+#include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "checkKit.h"
@@ -41,10 +43,35 @@ void checkTimeval(Report& report)
     }
 }
 
+// The text is the host's choice, but later times must give texts that
+// differ and sort after earlier ones (as a reader and sort(1) expect):
+// microseconds 100 against 20000 and 100000, a second and a minute boundary.
+void checkTimeOrder(Report& report)
+{
+    constexpr int32_t kSec = 1796487599;  // hh:mm:59
+    const int32_t times[][2] = {{kSec, 0},      {kSec, 100},   {kSec, 20000}, {kSec, 100000},
+                                {kSec, 999999}, {kSec + 1, 0}, {kSec + 1, 1}, {kSec + 10, 5}};
+    std::string before;
+    std::string beforeGiven;
+    for (const auto& t : times) {
+        Timeval tv(t[0], t[1]);
+        std::string text = TimevalString(tv).text_m;
+        std::string given = pair(t[0], t[1]);
+        if (!before.empty())
+            report.check(before < text, "TimevalString(Timeval&)", beforeGiven + " then " + given,
+                         "'" + before + "' then '" + text + "'",
+                         "texts that differ and sort in time order (the format is the host's)");
+        before = text;
+        beforeGiven = given;
+    }
+}
+
 void checkWorldWideName(Report& report)
 {
-    const uint32_t kFirst = 0x10000005;
-    const uint32_t kSecond = 0x1e123456;
+    // Every byte differs and each word starts with a zero digit, so swapped
+    // words or bytes and unpadded words show.
+    const uint32_t kFirst = 0x0123c9a5;
+    const uint32_t kSecond = 0x0b3e7d46;
     WorldWideName name(kFirst, kSecond);
     std::string given = hex(kFirst) + ":" + hex(kSecond);
     report.check(name.word_m[0] == kFirst && name.word_m[1] == kSecond,
@@ -56,10 +83,24 @@ void checkWorldWideName(Report& report)
                  "WorldWideNameString(WorldWideName, STYLE_DEFAULT)", given,
                  text.text_m ? std::to_string(length) + " characters" : "null",
                  "1 to " + std::to_string(kNameTextLimit) + " characters, terminated");
+    if (!text.text_m || length > kNameTextLimit)
+        return;
+    // Separators and case are the host's choice; the digits and their order are not.
+    std::string digits;
+    for (const char* p = text.text_m; *p; ++p)
+        if (isxdigit(static_cast<unsigned char>(*p)))
+            digits += char(tolower(static_cast<unsigned char>(*p)));
+    char needed[17];
+    snprintf(needed, sizeof needed, "%08x%08x", kFirst, kSecond);
+    report.check(digits.find(needed) != std::string::npos,
+                 "WorldWideNameString(WorldWideName, STYLE_DEFAULT)", given,
+                 "'" + std::string(text.text_m) + "'",
+                 std::string("the 16 hex digits ") + needed + " in this order, first word first");
 }
 
 // dst holds start, then kUnused bytes; after the call it must hold result,
-// terminated within size, and nothing at or past size may have changed.
+// terminated within size, and nothing at or past size, nor before dst, may
+// have changed.
 void checkStrl(Report& report)
 {
     struct {
@@ -69,27 +110,33 @@ void checkStrl(Report& report)
         size_t size;
         const char* result;
     } cases[] = {{false, "", "hello", 1, ""},      {false, "", "hello", 5, "hell"},
-                 {false, "", "hello", 6, "hello"}, {true, "ab", "cde", 6, "abcde"},
-                 {true, "ab", "cde", 4, "abc"},    {true, "ab", "cde", 3, "ab"},
-                 {true, "ab", "cde", 0, "ab"}};
+                 {false, "", "hello", 6, "hello"}, {false, "ab", "hello", 0, "ab"},
+                 {true, "ab", "cde", 6, "abcde"},  {true, "ab", "cde", 4, "abc"},
+                 {true, "ab", "cde", 3, "ab"},     {true, "ab", "cde", 0, "ab"}};
     for (const auto& c : cases) {
-        char dst[16];
-        memset(dst, kUnused, sizeof dst);
+        char area[20];  // a guard byte, dst, then room to overrun into
+        char* dst = area + 1;
+        memset(area, kUnused, sizeof area);
         memcpy(dst, c.start, strlen(c.start) + 1);
-        char before[sizeof dst];
-        memcpy(before, dst, sizeof dst);
+        char before[sizeof area];
+        memcpy(before, area, sizeof area);
         if (c.append)
             strlcat(dst, c.src, c.size);
         else
             strlcpy(dst, c.src, c.size);
-        bool untouched = memcmp(dst + c.size, before + c.size, sizeof dst - c.size) == 0;
+        size_t from = 1 + c.size;
+        bool untouched =
+            area[0] == before[0] && memcmp(area + from, before + from, sizeof area - from) == 0;
         bool terminated = c.size == 0 || strnlen(dst, c.size) < c.size;
-        bool ok = terminated && strcmp(dst, c.result) == 0 && untouched;
+        bool ok = terminated && strncmp(dst, c.result, strlen(c.result) + 1) == 0 && untouched;
         std::string call = std::string(c.append ? "strlcat" : "strlcpy") + "(\"" + c.start +
                            "\", \"" + c.src + "\", " + std::to_string(c.size) + ")";
-        std::string got = terminated ? "\"" + std::string(dst) + "\"" : "no terminator";
-        report.check(ok, call, "text", got + (untouched ? "" : " and bytes past size written"),
-                     "\"" + std::string(c.result) + "\" and nothing past size written");
+        std::string got =
+            terminated ? "\"" + std::string(dst, strnlen(dst, 18)) + "\"" : "no terminator";
+        report.check(ok, call, "text",
+                     got + (untouched ? "" : " and bytes outside dst[0..size) written"),
+                     "\"" + std::string(c.result) + "\" and nothing written at or past size" +
+                         (c.size == 0 ? " (size 0: nothing at all)" : ""));
     }
 }
 
@@ -98,6 +145,7 @@ void checkStrl(Report& report)
 void checkUtilities(Report& report)
 {
     checkTimeval(report);
+    checkTimeOrder(report);
     checkWorldWideName(report);
     checkStrl(report);
 }

@@ -34,7 +34,9 @@ HostsimStatus hostsimParseFc(const uint8_t* bytes, size_t length, port_id_t port
                              HostsimFcOptions options, fcRawFrameStruct* raw);
 
 // Ethernet frame: dst MAC, src MAC, up to two VLAN tags (TPID 0x8100, 0x88a8,
-// 0x9100), EtherType, payload, [FCS].
+// 0x9100), EtherType, payload, [FCS]. Bytes that end inside a tag or before
+// the EtherType after the tags are HOSTSIM_TOO_SHORT: no frame to trace
+// (host/hostFrame.h).
 HostsimStatus hostsimParseEthernet(const uint8_t* bytes, size_t length, port_id_t port,
                                    HostsimEthOptions options, fcRawFrameStruct* raw);
 

@@ -2,8 +2,8 @@
 // host/hostUtil.h alone, without the reference host: frame classes over a
 // byte array, a matcher for the presets' rules, the utilities, and the
 // adapter of the host check kit (hostCheck.h). docs/integrating.md shows it;
-// the tests build it, run the kit on it, and build it again with each of
-// the two MINIMAL_HOST_ mistakes to see the kit catch them.
+// the tests build it, run the kit on it, and build copies of it with one
+// mistake each (tests/host/wrongHosts.cmake) to see the kit catch them.
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -13,13 +13,6 @@
 #include "hostCheck.h"
 #include "hostFrame.h"
 #include "hostUtil.h"
-
-#ifndef MINIMAL_HOST_RULE_OFFSET_OF_FRAME  // mistake: 0, rule offsets count frame words
-#define MINIMAL_HOST_RULE_OFFSET_OF_FRAME 25
-#endif
-#ifndef MINIMAL_HOST_ETHERTYPE_IN_HEADER  // mistake: 1, the EtherType's word is a header word
-#define MINIMAL_HOST_ETHERTYPE_IN_HEADER 0
-#endif
 
 namespace {
 
@@ -43,7 +36,7 @@ struct fcRawFrameStruct {
     uint8_t bytes[kMaxFrameBytes];
     unsigned headerWords;   // Ethernet: MACs and VLAN tags
     unsigned payloadWords;  // whole words only
-    uint32_t header[6];     // up to 5 (and one for a mistake)
+    uint32_t header[6];     // up to 5
     uint32_t payload[kMaxFrameBytes / 4];
 };
 
@@ -102,7 +95,7 @@ EthernetFrame* hostcheckMakeEthernetFrame(const uint8_t* bytes, size_t length, p
            isVlanTpid(bytes + kMacBytes + kTagBytes * tags))
         ++tags;
     size_t macsAndTags = kMacBytes + kTagBytes * tags;
-    size_t headerWords = macsAndTags / 4 + MINIMAL_HOST_ETHERTYPE_IN_HEADER;
+    size_t headerWords = macsAndTags / 4;
     fcRawFrameStruct* raw = makeRaw(bytes, length, port, false, headerWords, macsAndTags + 2);
     return raw ? new EthernetFrame{raw} : nullptr;
 }
@@ -183,15 +176,19 @@ port_id_t fcFrame::GetOrigPortID()
     return raw_m->port;
 }
 
-// Rule offsets from 25 on address the frame's words from its first byte;
-// this host keeps no descriptor words below 25, so such offsets never match,
-// and neither do rules that ask for rejects or delimiters.
+// Rule offsets from 25 on address the frame's words from its first byte, a
+// partial last word padded with zero bytes; this host keeps no descriptor
+// words below 25, so such offsets never match, and neither do rules that
+// ask for rejects or delimiters.
 static bool wordAt(const fcRawFrameStruct* raw, uint32_t offset, uint32_t* word)
 {
-    uint32_t first = MINIMAL_HOST_RULE_OFFSET_OF_FRAME;
-    if (offset < first || offset - first >= raw->length / 4)
+    const uint32_t first = 25;
+    if (offset < first || offset - first >= (raw->length + 3) / 4)
         return false;
-    *word = wireWord(raw->bytes + 4 * (offset - first));
+    size_t at = 4 * size_t(offset - first);
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    memcpy(bytes, raw->bytes + at, raw->length - at < 4 ? raw->length - at : 4);
+    *word = wireWord(bytes);
     return true;
 }
 
