@@ -68,8 +68,9 @@ MirrorSockets makeSockets()
                      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                      mount(dir, "/dev", nullptr, MS_BIND, nullptr) == 0;
     if (!sockets.devLog)
-        fprintf(stderr, "syslog bench: no private /dev (not root?): syslog() goes to the "
-                        "machine's /dev/log\n");
+        fprintf(stderr,
+                "syslog bench: no private /dev (not root?): syslog() goes to the "
+                "machine's /dev/log\n");
     std::thread([reader] {
         char line[1024];
         for (;;)

@@ -33,9 +33,10 @@ class TraceApi;
 
 // Switches api's mirroring to the socket at socketPath (null: "/dev/log").
 // ident and options are what the host gave openlog(), or null and 0 if it
-// never called it; LOG_PID is the only option that changes the line. The
-// log mask set with setlogmask() is read now: if it excludes LOG_INFO, no
-// line is sent, as syslog() would send none.
+// never called it: LOG_PID adds the pid, LOG_PERROR copies each line to
+// standard error as syslog() does (a write that may block), other options
+// do not apply. The log mask set with setlogmask() is read now: if it
+// excludes LOG_INFO, no line is sent, as syslog() would send none.
 //
 // Returns 0, or an errno value and leaves mirroring as it was: EINVAL (null
 // api), EBUSY (another TraceApi uses the socket), ENAMETOOLONG, EPROTOTYPE

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <time.h>
@@ -28,6 +29,7 @@ const char kDefaultSocketPath[] = "/dev/log";
 const time_t kReconnectSeconds = 1;
 // "<134>" "Mmm dd hh:mm:ss " tag "[pid]" ": ", less the tag.
 const size_t kHeaderSizeBesidesTag = 48;
+const size_t kTagOffset = 21;   // "<134>" and the time stamp
 const size_t kDropReportSize = 64;
 
 // Everything is allocated when the host switches; sending only writes here.
@@ -38,6 +40,7 @@ struct SyslogSocket {
     time_t nextConnect;           // monotonic seconds of the next attempt
     char* tag;                    // owned
     bool withPid;
+    bool toStderr;                // LOG_PERROR
     bool muted;                   // the log mask excludes LOG_INFO
     char* header;                 // owned: everything before the line's text
     size_t headerSize;
@@ -154,11 +157,26 @@ bool trySend(SyslogSocket& s, const char* text)
     return reconnect(s) && sendDatagram(s, text) == 0;
 }
 
+// As syslog() does with LOG_PERROR: tag, pid, ": ", the text, and a newline
+// unless the text ends with one. Whatever the socket does.
+void echoToStderr(SyslogSocket& s, const char* text)
+{
+    size_t length = strlen(text);
+    struct iovec parts[3];
+    parts[0].iov_base = s.header + kTagOffset;
+    parts[0].iov_len = s.headerLength - kTagOffset;
+    parts[1].iov_base = const_cast<char*>(text);
+    parts[1].iov_len = length;
+    parts[2].iov_base = const_cast<char*>("\n");
+    parts[2].iov_len = length > 0 && text[length - 1] == '\n' ? 0 : 1;
+    if (writev(STDERR_FILENO, parts, 3) < 0)
+        return;
+}
+
 bool deliver(SyslogSocket& s, const char* text)
 {
     if (s.fd < 0 && !reconnect(s))
         return false;
-    refreshHeader(s);
     if (s.pendingDrops > 0) {
         char report[kDropReportSize];
         snprintf(report, sizeof report, "traceLib to syslog dropped %lu line%s", s.pendingDrops,
@@ -195,6 +213,7 @@ SyslogSocket* newSyslogSocket(const sockaddr_un& address, socklen_t length, int 
     s->tag = new char[tagSize];
     memcpy(s->tag, tag, tagSize);
     s->withPid = (options & LOG_PID) != 0;
+    s->toStderr = (options & LOG_PERROR) != 0;
     s->muted = (setlogmask(0) & LOG_MASK(LOG_PRI(kTracePriority))) == 0;
     s->headerSize = tagSize + kHeaderSizeBesidesTag;
     s->header = new char[s->headerSize];
@@ -213,6 +232,9 @@ void sendToSyslogSocket(const char* line)
     if (s.muted)
         return;
     int savedErrno = errno;
+    refreshHeader(s);
+    if (s.toStderr)
+        echoToStderr(s, line);
     if (!deliver(s, line)) {
         s.pendingDrops++;
         s.totalDrops++;

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <fstream>
 #include <regex>
+#include <iterator>
 #include <set>
 
 #if __has_include(<valgrind/valgrind.h>)
@@ -119,6 +120,14 @@ bool traceUntilAccounted(Host& host, const SyslogDaemon& daemon, size_t& sent, s
     return false;
 }
 
+// The daemon's lines once it has written all it took: none new for 0.5 s.
+Lines settledLines(const SyslogDaemon& daemon)
+{
+    for (size_t count = daemon.lines().size();; count = daemon.lines().size())
+        if (!daemon.waitFor([&](const Lines& l) { return l.size() != count; }, 0.5))
+            return daemon.lines();
+}
+
 // In a child: /dev becomes the daemon's directory for this process only.
 bool useDaemonAsDevLog(const SyslogDaemon& daemon)
 {
@@ -144,11 +153,11 @@ int inDevLogChild(const SyslogDaemon& daemon, const std::function<int()>& body, 
     return -1;
 }
 
-#define SKIP_WITHOUT_DAEMON()                                                        \
-    if (!SyslogDaemon::installed())                                                  \
+#define SKIP_WITHOUT_DAEMON()       \
+    if (!SyslogDaemon::installed()) \
     GTEST_SKIP() << "rsyslogd is not installed (scripts/deps.sh test installs it)"
-#define SKIP_WITHOUT_NAMESPACE(status)                                               \
-    if ((status) == kNoNamespace)                                                    \
+#define SKIP_WITHOUT_NAMESPACE(status)                                                 \
+    if ((status) == kNoNamespace)                                                      \
     GTEST_SKIP() << "no private mount namespace here (needs root): the syslog() path " \
                     "cannot be pointed at the test's daemon"
 
@@ -200,7 +209,8 @@ TEST(Syslog, LinesAreThoseOfSyslogByteForByte)
                     for (auto& line : host.script()) {
                         line();
                         expected++;
-                        if (!daemon.waitFor([&](const Lines& l) { return l.size() >= expected; }, 20))
+                        if (!daemon.waitFor([&](const Lines& l) { return l.size() >= expected; },
+                                            20))
                             return kLineLost;
                     }
                 }
@@ -318,6 +328,52 @@ TEST(Syslog, AbsentKilledAndRestartedDaemonIsReconnected)
     ASSERT_TRUE(traceUntilAccounted(host, daemon, sent, before + 1, 20));
     EXPECT_GE(tally(daemon.lines()).reported, 7u);
 }
+
+#ifdef TRACEREPLAY_PATH
+// The tool copies every mirrored line to standard error (LOG_PERROR) on
+// either path, so the two runs' standard error must be the same bytes; the
+// daemon's lines of the second run are lines of the first.
+TEST(Syslog, ReplayToolMirrorsTheSameLinesThroughTheSocket)
+{
+    SKIP_WITHOUT_DAEMON();
+    SyslogDaemon daemon;
+    ASSERT_TRUE(daemon.start());
+    std::string stderrText[2];
+    Lines received[2];
+    const char* flags[] = {"--syslog", "--syslog-nonblocking"};
+    for (int run = 0; run < 2; run++) {
+        std::string out = daemon.directory() + "/replay.txt";
+        std::string err = daemon.directory() + "/replay-" + std::to_string(run) + ".err";
+        size_t before = daemon.lines().size();
+        int status = inDevLogChild(
+            daemon,
+            [&] {
+                freopen(err.c_str(), "w", stderr);
+                execl(TRACEREPLAY_PATH, TRACEREPLAY_PATH, flags[run], "-q", "-o", out.c_str(),
+                      SAMPLES_DIR "/fc-target.pcap", (char*)nullptr);
+                return 127;
+            },
+            60);
+        SKIP_WITHOUT_NAMESPACE(status);
+        ASSERT_EQ(status, 0) << flags[run];
+        std::ifstream in(err);
+        stderrText[run].assign(std::istreambuf_iterator<char>(in), {});
+        Lines all = settledLines(daemon);
+        received[run].assign(all.begin() + before, all.end());
+    }
+    EXPECT_EQ(stderrText[0], stderrText[1]);
+    EXPECT_NE(stderrText[0].find("traceLib to syslog enabled"), std::string::npos);
+    ASSERT_FALSE(received[1].empty());
+    auto text = [](const std::string& line) { return line.substr(21); };  // no <PRI> and stamp
+    std::set<std::string> first;
+    for (const std::string& line : received[0])
+        first.insert(text(line));
+    for (const std::string& line : received[1])
+        if (!std::regex_search(line, kDropReport)) {
+            EXPECT_EQ(first.count(text(line)), 1u) << line;
+        }
+}
+#endif
 
 // A datagram socket the test binds and reads itself.
 struct Reader {
