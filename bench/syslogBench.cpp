@@ -65,8 +65,8 @@ MirrorSockets makeSockets()
     sockets.read = std::string(dir) + "/log";
     sockets.unread = std::string(dir) + "/unread";
     sockets.devLog = unshare(CLONE_NEWNS) == 0 &&
-                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                     mount(dir, "/dev", nullptr, MS_BIND, nullptr) == 0;
+                     mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                     mount(dir, "/dev", "none", MS_BIND, nullptr) == 0;
     if (!sockets.devLog)
         fprintf(stderr,
                 "syslog bench: no private /dev (not root?): syslog() goes to the "

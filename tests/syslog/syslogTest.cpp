@@ -128,12 +128,13 @@ Lines settledLines(const SyslogDaemon& daemon)
             return daemon.lines();
 }
 
-// In a child: /dev becomes the daemon's directory for this process only.
+// In a child: /dev becomes the daemon's directory for this process only. (The
+// file system type "none" is ignored by these calls; memcheck wants a string.)
 bool useDaemonAsDevLog(const SyslogDaemon& daemon)
 {
     return unshare(CLONE_NEWNS) == 0 &&
-           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount(daemon.directory().c_str(), "/dev", nullptr, MS_BIND, nullptr) == 0;
+           mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(daemon.directory().c_str(), "/dev", "none", MS_BIND, nullptr) == 0;
 }
 
 // Runs body in a child with the daemon at /dev/log; its exit status, or -1
@@ -180,7 +181,7 @@ struct Identity {
     std::string tag;
 };
 
-TEST(Syslog, LinesAreThoseOfSyslogByteForByte)
+TEST(SocketMirror, LinesAreThoseOfSyslogByteForByte)
 {
     SKIP_WITHOUT_DAEMON();
     const Identity identities[] = {
@@ -240,7 +241,7 @@ TEST(Syslog, LinesAreThoseOfSyslogByteForByte)
     }
 }
 
-TEST(Syslog, SyslogCallsStallWhileTheDaemonIsStopped)
+TEST(SocketMirror, SyslogCallsStallWhileTheDaemonIsStopped)
 {
     SKIP_WITHOUT_DAEMON();
     SyslogDaemon daemon;
@@ -261,7 +262,7 @@ TEST(Syslog, SyslogCallsStallWhileTheDaemonIsStopped)
     EXPECT_EQ(status, -1) << "1000 traces through syslog() finished with the daemon stopped";
 }
 
-TEST(Syslog, StoppedDaemonCostsDroppedLinesNotAStall)
+TEST(SocketMirror, StoppedDaemonCostsDroppedLinesNotAStall)
 {
     SKIP_WITHOUT_DAEMON();
     // Under memcheck the point is memory, not time: fewer frames.
@@ -303,7 +304,7 @@ TEST(Syslog, StoppedDaemonCostsDroppedLinesNotAStall)
     EXPECT_EQ(t.reported, traceSyslogDropped(&host.api));
 }
 
-TEST(Syslog, AbsentKilledAndRestartedDaemonIsReconnected)
+TEST(SocketMirror, AbsentKilledAndRestartedDaemonIsReconnected)
 {
     SKIP_WITHOUT_DAEMON();
     SyslogDaemon daemon;
@@ -333,7 +334,7 @@ TEST(Syslog, AbsentKilledAndRestartedDaemonIsReconnected)
 // The tool copies every mirrored line to standard error (LOG_PERROR) on
 // either path, so the two runs' standard error must be the same bytes; the
 // daemon's lines of the second run are lines of the first.
-TEST(Syslog, ReplayToolMirrorsTheSameLinesThroughTheSocket)
+TEST(SocketMirror, ReplayToolMirrorsTheSameLinesThroughTheSocket)
 {
     SKIP_WITHOUT_DAEMON();
     SyslogDaemon daemon;
@@ -398,7 +399,7 @@ struct Reader {
     int fd;
 };
 
-TEST(Syslog, FailedSwitchLeavesMirroringAsItWas)
+TEST(SocketMirror, FailedSwitchLeavesMirroringAsItWas)
 {
     Reader reader;
     std::string file = reader.dir + "/file";
