@@ -222,6 +222,9 @@ SyslogSocket* newSyslogSocket(const sockaddr_un& address, socklen_t length, int 
     s->headerPid = 0;
     s->pendingDrops = 0;
     s->totalDrops = 0;
+    // The first localtime_r loads the time zone, which allocates: done here,
+    // not on a frame's path.
+    refreshHeader(*s);
     return s;
 }
 }
