@@ -6,9 +6,10 @@
 // socket and, after a failed send, reopens a blocking one. This path owns
 // its socket instead, opened non-blocking and connected once; a send that
 // fails because the daemon went away closes it, and the next lines try to
-// connect again, at most once per kReconnectSeconds.
+// connect again, at most once per kReconnectMillis.
 #include <errno.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -26,7 +27,7 @@ TraceApi* syslogSocketApi = nullptr;
 namespace {
 const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // the only priority mirrored
 const char kDefaultSocketPath[] = "/dev/log";
-const time_t kReconnectSeconds = 1;
+const int64_t kReconnectMillis = 1000;
 // "<134>" "Mmm dd hh:mm:ss " tag "[pid]" ": ", less the tag.
 const size_t kHeaderSizeBesidesTag = 48;
 const size_t kTagOffset = 21;   // "<134>" and the time stamp
@@ -37,7 +38,7 @@ struct SyslogSocket {
     sockaddr_un address;
     socklen_t addressLength;
     int fd;                       // -1 while not connected
-    time_t nextConnect;           // monotonic seconds of the next attempt
+    int64_t nextConnect;          // monotonic milliseconds of the next attempt
     char* tag;                    // owned
     bool withPid;
     bool toStderr;                // LOG_PERROR
@@ -53,11 +54,11 @@ struct SyslogSocket {
 
 SyslogSocket* active = nullptr;
 
-time_t monotonicSeconds()
+int64_t monotonicMillis()
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return now.tv_sec;
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // 0 and a connected non-blocking socket in *fd, or the errno value.
@@ -91,10 +92,10 @@ bool connectionKept(int error)
 
 bool reconnect(SyslogSocket& s)
 {
-    time_t now = monotonicSeconds();
+    int64_t now = monotonicMillis();
     if (now < s.nextConnect)
         return false;
-    s.nextConnect = now + kReconnectSeconds;
+    s.nextConnect = now + kReconnectMillis;
     return connectSocket(s.address, s.addressLength, &s.fd) == 0;
 }
 
@@ -169,8 +170,7 @@ void echoToStderr(SyslogSocket& s, const char* text)
     parts[1].iov_len = length;
     parts[2].iov_base = const_cast<char*>("\n");
     parts[2].iov_len = length > 0 && text[length - 1] == '\n' ? 0 : 1;
-    if (writev(STDERR_FILENO, parts, 3) < 0)
-        return;
+    writev(STDERR_FILENO, parts, 3);
 }
 
 bool deliver(SyslogSocket& s, const char* text)
@@ -208,7 +208,7 @@ SyslogSocket* newSyslogSocket(const sockaddr_un& address, socklen_t length, int 
     s->address = address;
     s->addressLength = length;
     s->fd = fd;
-    s->nextConnect = monotonicSeconds() + (fd < 0 ? kReconnectSeconds : 0);
+    s->nextConnect = monotonicMillis() + (fd < 0 ? kReconnectMillis : 0);
     size_t tagSize = strlen(tag) + 1;
     s->tag = new char[tagSize];
     memcpy(s->tag, tag, tagSize);
