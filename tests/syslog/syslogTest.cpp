@@ -121,14 +121,6 @@ bool traceUntilAccounted(Host& host, const SyslogDaemon& daemon, size_t& sent, s
     return false;
 }
 
-// The daemon's lines once it has written all it took: none new for 0.5 s.
-Lines settledLines(const SyslogDaemon& daemon)
-{
-    for (size_t count = daemon.lines().size();; count = daemon.lines().size())
-        if (!daemon.waitFor([&](const Lines& l) { return l.size() != count; }, 0.5))
-            return daemon.lines();
-}
-
 // In a child: /dev becomes the daemon's directory for this process only. (The
 // file system type "none" is ignored by these calls; memcheck wants a string.)
 bool useDaemonAsDevLog(const SyslogDaemon& daemon)
@@ -343,6 +335,14 @@ TEST(SocketMirror, AbsentKilledAndRestartedDaemonIsReconnected)
 }
 
 #ifdef TRACEREPLAY_PATH
+// The daemon's lines once it has written all it took: none new for 0.5 s.
+Lines settledLines(const SyslogDaemon& daemon)
+{
+    for (size_t count = daemon.lines().size();; count = daemon.lines().size())
+        if (!daemon.waitFor([&](const Lines& l) { return l.size() != count; }, 0.5))
+            return daemon.lines();
+}
+
 // The tool copies every mirrored line to standard error (LOG_PERROR) on
 // either path, so the two runs' standard error must be the same bytes; the
 // daemon's lines of the second run are lines of the first.
