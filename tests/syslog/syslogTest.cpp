@@ -388,67 +388,54 @@ TEST(SocketMirror, ReplayToolMirrorsTheSameLinesThroughTheSocket)
 }
 #endif
 
-// A datagram socket the test binds and reads itself.
-struct Reader {
-    Reader() : path(dir + "/reader")
-    {
-        fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        bind(fd, (struct sockaddr*)&address, sizeof address);
-    }
-    ~Reader() { close(fd); }
-    std::string next()
-    {
-        char text[1024];
-        ssize_t n = recv(fd, text, sizeof text, MSG_DONTWAIT);
-        return n < 0 ? "<nothing>" : std::string(text, size_t(n));
-    }
-    SyslogDaemon dirOwner;  // for its temporary directory only
-    std::string dir = dirOwner.directory();
-    std::string path;
-    int fd;
-};
+// A socket of the given type bound at path, or -1.
+int boundSocket(const std::string& path, int type)
+{
+    int fd = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return bind(fd, (struct sockaddr*)&address, sizeof address) == 0 ? fd : -1;
+}
 
 TEST(SocketMirror, FailedSwitchLeavesMirroringAsItWas)
 {
-    Reader reader;
-    std::string file = reader.dir + "/file";
+    SyslogDaemon scratch;  // never started: for its directory
+    const std::string reader = scratch.directory() + "/reader",
+                      stream = scratch.directory() + "/stream",
+                      file = scratch.directory() + "/file";
+    int readerFd = boundSocket(reader, SOCK_DGRAM), streamFd = boundSocket(stream, SOCK_STREAM);
+    ASSERT_TRUE(readerFd >= 0 && streamFd >= 0 && listen(streamFd, 1) == 0);
     std::ofstream(file) << "x";
-    std::string streamPath = reader.dir + "/stream";
-    int stream = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    strncpy(address.sun_path, streamPath.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(stream, (struct sockaddr*)&address, sizeof address), 0);
-    ASSERT_EQ(listen(stream, 1), 0);
+    auto next = [&] {
+        char text[1024];
+        ssize_t n = recv(readerFd, text, sizeof text, MSG_DONTWAIT);
+        return n < 0 ? "<nothing>" : std::string(text, size_t(n));
+    };
 
     Host host, other;
-    ASSERT_EQ(traceSyslogNonBlocking(&host.api, reader.path.c_str(), "tracehost", 0), 0);
+    ASSERT_EQ(traceSyslogNonBlocking(&host.api, reader.c_str(), "tracehost", 0), 0);
     host.api.syslogEnable(true);
     const struct {
         TraceApi* api;
         std::string path;
         int error;
     } failures[] = {
-        {nullptr, reader.path, EINVAL},
-        {&other.api, reader.path, EBUSY},
-        {&host.api, "", ENOENT},
-        {&host.api, "/" + std::string(200, 'x'), ENAMETOOLONG},
-        {&host.api, streamPath, EPROTOTYPE},
-        {&host.api, file + "/log", ENOTDIR},
+        {nullptr, reader, EINVAL},       {&other.api, reader, EBUSY},
+        {&host.api, "", ENOENT},         {&host.api, "/" + std::string(200, 'x'), ENAMETOOLONG},
+        {&host.api, stream, EPROTOTYPE}, {&host.api, file + "/log", ENOTDIR},
     };
     for (const auto& f : failures) {
         SCOPED_TRACE(f.path);
         EXPECT_EQ(traceSyslogNonBlocking(f.api, f.path.c_str(), "other", LOG_PID), f.error);
         ASSERT_NE(host.api.syslogMsg_m, nullptr);
         host.api.traceRx(&host.plain.frame);
-        EXPECT_NE(reader.next().find(" tracehost: "), std::string::npos);
+        EXPECT_NE(next().find(" tracehost: "), std::string::npos);
     }
-    EXPECT_EQ(reader.next(), "<nothing>");
+    EXPECT_EQ(next(), "<nothing>");
     EXPECT_EQ(traceSyslogDropped(&host.api), 0u);
-    close(stream);
+    close(readerFd);
+    close(streamFd);
 }
 
 }  // namespace
