@@ -14,18 +14,22 @@
 //
 // A line the socket cannot take at once is dropped and counted. The first
 // line that gets through after drops is preceded by one line saying how
-// many were dropped: "traceLib to syslog dropped N lines". A daemon that went
-// away (killed, restarted with a new socket) is reconnected, without waiting,
-// at most once a second while lines are being mirrored; the lines in between
-// are dropped and counted.
+// many were dropped: "traceLib to syslog dropped N lines" ("1 line" for
+// one), at the same priority. A daemon that went away (killed, restarted
+// with a new socket) is reconnected, without waiting, at most once a second
+// while lines are being mirrored; the lines in between are dropped and
+// counted.
 //
 // The per-line path allocates nothing, takes no lock of its own and makes one
-// send; once a second it rebuilds the time stamp with localtime_r. Mirroring
+// send; once a second it rebuilds the time stamp with localtime_r, which
+// takes the C library's time-zone lock for the conversion only. Mirroring
 // itself is still switched by TraceApi::syslogTrace / syslogEnable, and the
 // rings record exactly as before whatever happens to the lines.
 //
-// One TraceApi per process can use the socket. The calls here are not
-// thread-safe against other calls on any TraceApi of the process.
+// The library owns the socket; traceSyslogDefault or the TraceApi's
+// destruction closes it. One TraceApi per process can use it. The calls
+// here are not thread-safe against other calls on any TraceApi of the
+// process.
 #ifndef TRACELIB_INCLUDE_TRACESYSLOG_H
 #define TRACELIB_INCLUDE_TRACESYSLOG_H
 
