@@ -26,6 +26,8 @@ RECORDING = [
     ("device_event", "traceDeviceEvent"),
     ("manual", "beginTrace, 2 x addToTrace, endTrace"),
     ("fc_rx_mirrored", "traceRx, FC preset, mirrored to syslog"),
+    ("fc_rx_mirrored_socket", "traceRx, FC preset, mirrored through the non-blocking socket"),
+    ("fc_rx_mirrored_unread", "traceRx, FC preset, non-blocking socket that nobody reads"),
     ("fc_rx_persistent", "traceRx, FC preset, ring kept in a file"),
 ]
 OUTPUT = [("save", "saveTrace"), ("dump", "debugDump")]

@@ -154,7 +154,9 @@ public:
                           uint16_t stepId);
 
     // ---- Mirroring every trace as one system-log line (priority
-    // LOG_LOCAL0 | LOG_INFO; the library never calls openlog).
+    // LOG_LOCAL0 | LOG_INFO; the library never calls openlog). The lines go
+    // through syslog(), which blocks the caller while the daemon does not
+    // read; traceSyslog.h switches to a socket that never waits.
 
     // Switches mirroring and logs "traceLib to syslog enabled" or
     // "... disabled"; switching to the state that holds already does and

@@ -18,6 +18,7 @@ test=(
   tshark                                         # the replay tool's cross-check
   clang libclang-rt-14-dev                       # the fuzz targets
   valgrind
+  rsyslog                                        # the mirroring tests' own log daemon
   qemu-user                                      # runs the cross-built suites
   g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-powerpc-linux-gnu
 )

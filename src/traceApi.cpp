@@ -12,6 +12,7 @@
 
 #include "recoveryHooks.h"
 #include "stepText.h"
+#include "syslogSocket.h"
 #include "traceAssert.h"
 
 // Identifier records are read back into a Timeval field by field (here and
@@ -40,6 +41,18 @@ inline void stampRecord(TraceApi& api, TraceEntry* entry, TraceStep* step)
     entry->id = step->stepId_m;
     if (api.syslogMsg_m != nullptr)
         api.addTraceMsgToSyslog(entry, step);
+}
+
+// The switch messages name this file and the line of the switch's call.
+void logSwitch(TraceApi* api, const char* format, int line)
+{
+    if (api == syslogSocketApi) {
+        char text[kSyslogLineSize];
+        snprintf(text, sizeof text, format, __FILE__, line);
+        sendToSyslogSocket(text);
+    } else {
+        syslog(kTracePriority, format, __FILE__, line);
+    }
 }
 }
 
@@ -153,6 +166,7 @@ TraceApi::TraceApi()
 TraceApi::~TraceApi()
 {
     forgetTraceApi(this);
+    forgetSyslogSocket(this);
     closelog();
     delete identifier_m;
     delete fcHeader_m;
@@ -407,11 +421,11 @@ void TraceApi::syslogEnable(bool on)
 void TraceApi::syslogTrace(bool on, char*)
 {
     if (syslogMsg_m != nullptr && !on) {
-        syslog(kTracePriority, "%s.%d: traceLib to syslog disabled", __FILE__, __LINE__);
+        logSwitch(this, "%s.%d: traceLib to syslog disabled", __LINE__);
         syslogEnable(false);
     } else if (syslogMsg_m == nullptr && on) {
         syslogEnable(true);
-        syslog(kTracePriority, "%s.%d: traceLib to syslog enabled", __FILE__, __LINE__);
+        logSwitch(this, "%s.%d: traceLib to syslog enabled", __LINE__);
     }
 }
 
@@ -435,7 +449,10 @@ void TraceApi::addTraceMsgToSyslog(TraceEntry* entry, TraceStep* step)
 // "%s" keeps percent signs in traced text from being read as conversions.
 void TraceApi::emitSyslogLine()
 {
-    syslog(kTracePriority, "%s", syslogMsg_m);
+    if (this == syslogSocketApi)
+        sendToSyslogSocket(syslogMsg_m);
+    else
+        syslog(kTracePriority, "%s", syslogMsg_m);
     syslogMsg_m[0] = '\0';
 }
 

@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
+#include <unistd.h>
 
 #include "apiSupport.h"
+#include "traceSyslog.h"
 #if defined(__has_include) && __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #endif
@@ -107,6 +112,43 @@ TEST_F(Alloc, RecordingAllocatesNothingMirroredOrNot)
     }
     hostsimClockUseReal();
     EXPECT_TRUE(api.findBuffer(1)->wrapped);
+}
+
+// Lines sent, then dropped while nobody reads, reported once read again,
+// then dropped with the reader gone and reconnections tried.
+TEST_F(Alloc, MirroringThroughTheSocketAllocatesNothing)
+{
+    char dir[] = "/tmp/tracelibAllocXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/log";
+    int reader = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(reader, (struct sockaddr*)&address, sizeof address), 0);
+    ASSERT_TRUE(api.initTraceBuffer(1, nullptr, 16, false));
+    api.captureFcFrame();
+    HostFcFrame plogi(wire(kPlogi), hostsimPort(7));
+    ASSERT_EQ(traceSyslogNonBlocking(&api, path.c_str(), "alloc", LOG_PID), 0);
+    api.syslogEnable(true);
+    char line[512];
+    size_t read = 0;
+    EXPECT_EQ(counted([&] {
+                  for (int i = 0; i < 50; i++)
+                      api.traceRx(&plogi.frame);
+                  while (recv(reader, line, sizeof line, MSG_DONTWAIT) > 0)
+                      read++;
+                  api.traceRx(&plogi.frame);
+                  close(reader);
+                  for (int i = 0; i < 10; i++)
+                      api.traceRx(&plogi.frame);
+              }),
+              0u);
+    // All but the lines read, and the one that went out with the report.
+    EXPECT_EQ(traceSyslogDropped(&api), 50 + 10 - read);
+    traceSyslogDefault(&api);
+    unlink(path.c_str());
+    rmdir(dir);
 }
 
 }  // namespace

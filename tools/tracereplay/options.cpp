@@ -71,6 +71,8 @@ Output:
   --dump FILE           also write the library's debug dump
   --syslog              mirror every trace to the system log, one line each;
                         the lines are copied to standard error
+  --syslog-nonblocking  as --syslog, through a socket that never waits for
+                        the log daemon: lines it cannot take are dropped
   --wall-clock          traces carry the real time of the replay instead of
                         the capture times
   -q, --quiet           no progress line
@@ -205,9 +207,10 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
                           : name == "--eth" ? FilterKind::EthPreset
                                             : FilterKind::ElsPreset;
         options.filters.push_back(preset(kind));
-    } else if (name == "--syslog") {
+    } else if (name == "--syslog" || name == "--syslog-nonblocking") {
         cursor.noValue();
         options.syslog = true;
+        options.syslogNonBlocking = options.syslogNonBlocking || name == "--syslog-nonblocking";
     } else if (name == "--wall-clock") {
         cursor.noValue();
         options.wallClock = true;

@@ -21,6 +21,7 @@ struct Options {
     std::string outputPath;  // empty: standard output
     std::string dumpPath;    // empty: no debug dump
     bool syslog = false;
+    bool syslogNonBlocking = false;  // with syslog: the library's non-blocking socket
     bool wallClock = false;
     bool quiet = false;  // no progress line
     bool help = false;

@@ -16,6 +16,7 @@
 #include "hostsimClock.h"
 #include "report.h"
 #include "traceApi.h"
+#include "traceSyslog.h"
 
 namespace replay {
 
@@ -265,6 +266,13 @@ int runReplay(const Options& options)
         TraceApi api;
         setup.addBuffers(api, options.buffers);
         setup.addFilters(api, options.filters);
+        if (options.syslogNonBlocking) {
+            // The identity and options of the openlog call above.
+            int error = traceSyslogNonBlocking(&api, nullptr, "tracereplay", LOG_PERROR);
+            if (error != 0)
+                report.note(std::string("--syslog-nonblocking: ") + std::strerror(error) +
+                            ": mirrored through syslog()");
+        }
         if (options.syslog)
             api.syslogTrace(true, nullptr);
 
