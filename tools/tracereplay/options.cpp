@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <set>
 
@@ -230,8 +232,9 @@ InputFile parseInputFile(const std::string& text)
 {
     InputFile input{text, std::nullopt};
     size_t at = text.rfind('@');
-    if (at == std::string::npos || at == 0)
-        return input;
+    struct stat status;
+    if (at == std::string::npos || at == 0 || stat(text.c_str(), &status) == 0)
+        return input;  // a path that exists is a path, '@' or not
     std::string port = text.substr(at + 1);
     input.path = text.substr(0, at);
     size_t dot = port.find('.');

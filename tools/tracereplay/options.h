@@ -33,7 +33,8 @@ void printUsage(std::FILE* stream);
 Options parseOptions(const std::vector<std::string>& args);
 
 // "file.pcap", "file.pcap@3" or "file.pcap@2.7"; without @ the port is
-// left to the order of the files.
+// left to the order of the files. A text that names an existing file is that
+// file, even with an '@' in it.
 InputFile parseInputFile(const std::string& text);
 
 }  // namespace replay
