@@ -11,16 +11,6 @@ constexpr int kExitNothingWritten = 3;
 constexpr size_t kTargetFrames = 7;  // in samples/fc-target.pcap
 const std::string kTarget = samplePath("fc-target.pcap");
 
-// A shell command line ending in tracereplay ARGS, standard error captured.
-RunResult runShell(const std::string& before, const std::string& args, const std::string& after)
-{
-    ScratchDir dir;
-    const std::string command =
-        before + " '" TRACEREPLAY_PATH "' --quiet " + args + " " + after + " 2>" + dir.path("err");
-    const int status = system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(dir.path("err"))};
-}
-
 struct FailedOutput {
     const char* name;
     std::string before;  // shell commands before the tool

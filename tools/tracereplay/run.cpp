@@ -309,7 +309,7 @@ int runReplay(const Options& options)
         }
         for (const std::string& path : sortWhole)
             report.note(path + ": out of order beyond the reorder window of " +
-                        std::to_string(kReorderWindow) + " frames: sorted in memory");
+                        std::to_string(kReorderWindow) + " frames: sorted whole");
         TraceSetup setup;  // outlives the API: its steps are named by the API's filters
         TraceApi api;
         setup.addBuffers(api, options.buffers);
@@ -317,7 +317,7 @@ int runReplay(const Options& options)
         if (options.syslog)
             api.syslogTrace(true, nullptr);
 
-        CaptureMerge merge(options.inputs, sortWhole, report);
+        CaptureMerge merge(options.inputs, sortWhole, options.sortMemory, report);
         if (merge.openFiles() == 0) {
             report.note("no capture file could be read: nothing written");
             report.print();
