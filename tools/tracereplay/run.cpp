@@ -270,8 +270,8 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
         ++counts.frames;
         if (useCaptureTime)
             setClock(frame.micros);
-        DecodeStatus status =
-            replayer.replay(frame.bytes, frame.length, frame.linkType, frame.port);
+        DecodeStatus status = replayer.replay(frame.bytes, frame.length, frame.wireLength,
+                                              frame.linkType, frame.port);
         wraps.frameDone();
         if (status != DecodeStatus::Ok) {
             ++counts.skipped;
