@@ -139,6 +139,22 @@ INSTANTIATE_TEST_SUITE_P(
                  "ELS LS_ACC (02000000 20200003 00000000)", kTwoWords}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// Said once, with a count, instead of dates in 1901 without a word.
+TEST(Frames, TimesFrom2038AreCountedOnce)
+{
+    constexpr int64_t kYears16 = int64_t{16} * 365 * 24 * 3600 * kMicrosPerSecond;
+    ScratchDir dir;
+    writeFile(dir.path("late"),
+              pcapFile(kLinkTypeFc2,
+                       {{0, fcpFrame(1)}, {kYears16, fcpFrame(2)}, {kYears16 + 1, fcpFrame(3)}}));
+    const RunResult run = runReplay({dir.path("late")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(traceLines(run.out).size(), 3u);
+    EXPECT_EQ(run.err,
+              "tracereplay: 2 frames captured outside 1901-12-13 20:45:52 to 2038-01-19 03:14:07 "
+              "UTC, which the trace's 32-bit seconds hold (traced with their times wrapped)\n");
+}
+
 // Segmentation offload hands the capture frames of tens of kilobytes.
 TEST(Frames, OfAnyLengthAreTraced)
 {

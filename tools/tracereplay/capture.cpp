@@ -201,7 +201,10 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.bytes = data;
     frame.length = header->caplen;
     frame.wireLength = header->len;
-    frame.micros = int64_t{header->ts.tv_sec} * 1000000 + header->ts.tv_usec;
+    // The file's seconds are unsigned 32-bit (to 2106); libpcap hands them
+    // on as signed, so times from 2038 on would read as from 1901.
+    const int64_t seconds = static_cast<uint32_t>(header->ts.tv_sec);
+    frame.micros = seconds * 1000000 + header->ts.tv_usec;
     frame.port = firstPort_;
     frame.linkType = linkType_;
     frame.snapLength = snapLength_;

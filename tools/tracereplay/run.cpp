@@ -247,7 +247,9 @@ std::string whyNotTraced(const CapturedFrame& frame, DecodeStatus status)
     return status == DecodeStatus::Ok ? cut : cut + ": " + why;
 }
 
-void setClock(int64_t micros)
+// False when the seconds do not fit the trace record's 32 bits (from
+// 2038-01-19 on): the clock is set to them wrapped, as the record would.
+bool setClock(int64_t micros)
 {
     int64_t seconds = micros / kMicrosPerSecond;
     int64_t rest = micros % kMicrosPerSecond;
@@ -256,6 +258,7 @@ void setClock(int64_t micros)
         --seconds;
     }
     hostsimClockSet(static_cast<int32_t>(seconds), static_cast<int32_t>(rest));
+    return seconds >= INT32_MIN && seconds <= INT32_MAX;
 }
 
 // useCaptureTime: the library reads each frame's capture time as the time
@@ -268,8 +271,8 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
     const std::string* path = nullptr;
     while (merge.next(frame, path)) {
         ++counts.frames;
-        if (useCaptureTime)
-            setClock(frame.micros);
+        if (useCaptureTime && !setClock(frame.micros))
+            report.countOnly(Problem::TimeRange);
         DecodeStatus status = replayer.replay(frame.bytes, frame.length, frame.wireLength,
                                               frame.linkType, frame.port);
         wraps.frameDone();
