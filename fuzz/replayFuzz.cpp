@@ -27,6 +27,10 @@ static constexpr int kMaxRecords = 64;
 // either give a packet inside its block or stop.
 static unsigned long replayPcapng(const uint8_t* data, size_t size, replay::FrameReplayer& replayer)
 {
+    FILE* scan = fmemopen(const_cast<uint8_t*>(data), size, "r");
+    FUZZ_CHECK(scan != nullptr);
+    FUZZ_CHECK(replay::countPcapngInterfaces(scan) <= size / 12);  // a block is 12 bytes or more
+    fclose(scan);
     FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "r");
     FUZZ_CHECK(stream != nullptr);
     replay::PcapngReader reader(stream);

@@ -335,6 +335,7 @@ int runReplay(const Options& options)
             sortWhole.push_back(merge.restartWith());
             continue;
         }
+        merge.reportPorts(report);
         wraps.report(report);
         const bool written = outputs.write(api, report);
         report.print();
