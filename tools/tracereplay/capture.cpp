@@ -366,27 +366,34 @@ void CaptureMerge::readError(Source& source, unsigned long number, const std::st
     report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
 }
 
-// The whole file into the sort, then its first frame out.
+// The whole file into the sort, then its first frame out. A file that
+// cannot be sorted (no room for its runs) gives no frame.
 void CaptureMerge::fillSorted(Source& source)
 {
     std::string error;
     CapturedFrame frame;
+    bool sorted = true;
     while (!source.done) {
         switch (source.file->next(frame, error)) {
             case CaptureFile::Read::Frame:
                 if (source.sort->add(frame, error))
                     continue;
-                report_.file(source.file->path(), error);
+                sorted = false;
                 break;
             case CaptureFile::Read::Error:
                 readError(source, frame.number, error);
+                error.clear();
                 break;
             case CaptureFile::Read::End:
                 break;
         }
         source.done = true;
-        if (!source.sort->finish(error))
+        sorted = sorted && source.sort->finish(error);
+        if (!sorted) {
             report_.file(source.file->path(), error);
+            source.hasSorted = false;
+            return;
+        }
     }
     source.hasSorted = source.sort->next(source.sorted, error);
     if (!error.empty())

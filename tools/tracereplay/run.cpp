@@ -242,7 +242,7 @@ std::string whyNotTraced(const CapturedFrame& frame, DecodeStatus status)
         return why + " (" + std::to_string(frame.length) + " bytes)";
     std::string cut = "captured " + std::to_string(frame.length) + " of " +
                       std::to_string(frame.wireLength) + " bytes";
-    if (frame.snapLength != 0)
+    if (frame.snapLength != 0 && frame.snapLength <= frame.length)  // editcap -s keeps the header's
         cut += " (snap length " + std::to_string(frame.snapLength) + ")";
     return status == DecodeStatus::Ok ? cut : cut + ": " + why;
 }
