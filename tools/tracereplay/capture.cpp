@@ -329,15 +329,10 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
         restartWith_ = path;
         return;
     }
-    if (late) {
+    if (late)
         report_.frame(Problem::Late, path, frame.number, "later than the reorder window allows");
-    } else if (frame.micros < source.lastRead) {
-        char earlier[48];
-        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
-                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
-        report_.frame(Problem::OutOfOrder, path, frame.number, earlier);
-    }
-    source.lastRead = frame.micros;
+    else
+        noteOrder(source, frame);
     size_t slot = source.held.size();
     if (source.spare.empty()) {
         source.held.emplace_back();
@@ -361,6 +356,19 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
     source.order.insert(at, slot);
 }
 
+// A frame earlier than the one read before it, put right by the window or
+// the sort.
+void CaptureMerge::noteOrder(Source& source, const CapturedFrame& frame)
+{
+    if (frame.micros < source.lastRead) {
+        char earlier[48];
+        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
+                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
+        report_.frame(Problem::OutOfOrder, source.file->path(), frame.number, earlier);
+    }
+    source.lastRead = frame.micros;
+}
+
 void CaptureMerge::readError(Source& source, unsigned long number, const std::string& error)
 {
     report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
@@ -376,6 +384,7 @@ void CaptureMerge::fillSorted(Source& source)
     while (!source.done) {
         switch (source.file->next(frame, error)) {
             case CaptureFile::Read::Frame:
+                noteOrder(source, frame);
                 if (source.sort->add(frame, error))
                     continue;
                 sorted = false;

@@ -129,6 +129,7 @@ private:
     void fill(Source& source);
     void fillSorted(Source& source);
     void take(Source& source, const CapturedFrame& frame);
+    void noteOrder(Source& source, const CapturedFrame& frame);
     void readError(Source& source, unsigned long number, const std::string& error);
 
     std::vector<std::unique_ptr<Source>> sources_;
