@@ -92,11 +92,11 @@ FrameReplayer::FrameReplayer(TraceApi& api, LocalAddresses local)
 {
 }
 
-DecodeStatus FrameReplayer::replay(const uint8_t* bytes, size_t length, int linkType,
-                                   port_id_t port)
+DecodeStatus FrameReplayer::replay(const uint8_t* bytes, size_t length, size_t wireLength,
+                                   int linkType, port_id_t port)
 {
     DecodedFrame decoded;
-    DecodeStatus status = decodeFrame(bytes, length, linkType, port, *raw_, decoded);
+    DecodeStatus status = decodeFrame(bytes, length, wireLength, linkType, port, *raw_, decoded);
     if (status != DecodeStatus::Ok)
         return status;
 

@@ -48,9 +48,11 @@ class FrameReplayer {
 public:
     FrameReplayer(TraceApi& api, LocalAddresses local);
 
-    // Traces the frame as seen on `port`; a frame that cannot be decoded is
-    // not traced and its status is returned.
-    DecodeStatus replay(const uint8_t* bytes, size_t length, int linkType, port_id_t port);
+    // Traces the frame (`length` bytes captured of `wireLength`) as seen on
+    // `port`; a frame that cannot be decoded is not traced and its status is
+    // returned.
+    DecodeStatus replay(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
+                        port_id_t port);
 
     unsigned long transmitted() const { return transmitted_; }
     unsigned long received() const { return received_; }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <limits>
 
 #include "frameDecode.h"
+#include "frameSort.h"
 #include "hostsim.h"
 
 namespace replay {
@@ -19,7 +21,6 @@ namespace {
 
 constexpr size_t kMagicBytes = 4;
 constexpr size_t kStreamBuffer = 1 << 16;
-constexpr size_t kWholeFile = std::numeric_limits<size_t>::max();
 
 // A file descriptor read as a stdio stream, with the magic number that was
 // read to tell pcap from pcapng put back in front: standard input cannot be
@@ -89,6 +90,8 @@ CaptureFile::~CaptureFile()
         std::fclose(pcapngStream_);
 }
 
+// Every input is opened here, whatever it is: the one place that decides
+// what a name refers to and how its bytes are read.
 bool CaptureFile::open(std::string& error)
 {
     const int fd = path_ == "-" ? STDIN_FILENO : ::open(path_.c_str(), O_RDONLY);
@@ -96,6 +99,8 @@ bool CaptureFile::open(std::string& error)
         error = std::strerror(errno);
         return false;
     }
+    struct stat status;
+    stream_ = fd == STDIN_FILENO || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode);
     auto* input = new PrefixedInput{fd, {}};
     ssize_t got = readUpTo(fd, input->prefix, kMagicBytes);
     if (got <= 0) {
@@ -141,6 +146,14 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
     pcapng_ = std::make_unique<PcapngReader>(stream);
     if (pcapng_->peek(error) == PcapngReader::Read::Error)
         return false;
+    // The ports of the next file follow this file's interfaces, all of them:
+    // a regular file is opened once more to count them from the block
+    // headers; a stream's later interfaces get spare ports instead.
+    std::FILE* scan = stream_ ? nullptr : std::fopen(path_.c_str(), "rb");
+    if (scan) {
+        described_ = countPcapngInterfaces(scan);
+        std::fclose(scan);
+    }
     const auto& interfaces = pcapng_->interfaces();
     if (interfaces.empty())
         return true;  // no frames either
@@ -154,15 +167,48 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
 
 size_t CaptureFile::interfaces() const
 {
-    return pcapng_ ? std::max<size_t>(1, pcapng_->interfaces().size()) : 1;
+    if (!pcapng_)
+        return 1;
+    return std::max<size_t>({1, described_, pcapng_->interfaces().size()});
 }
 
-port_id_t CaptureFile::portOf(size_t interface) const
+void CaptureFile::setPorts(port_id_t first, bool fixed, uint16_t* spare)
 {
+    firstPort_ = first;
+    fixedPorts_ = fixed;
+    sparePort_ = spare;
+    reserved_ = interfaces();
+    latePorts_.clear();
+}
+
+port_id_t CaptureFile::portOf(size_t interface)
+{
+    if (interface >= reserved_ && !fixedPorts_) {
+        while (latePorts_.size() <= interface - reserved_)
+            latePorts_.push_back(hostsimPort((*sparePort_)++));
+        return latePorts_[interface - reserved_];
+    }
     const auto k = static_cast<uint16_t>(interface);
     if (firstPort_.h0 == 0xFFFF)
         return hostsimPortPair(firstPort_.h1, static_cast<uint16_t>(firstPort_.h2 + k));
     return hostsimPort(static_cast<uint16_t>(firstPort_.h0 + k));
+}
+
+std::vector<std::string> CaptureFile::portLines() const
+{
+    std::vector<std::string> lines;
+    if (!pcapng_ || pcapng_->interfaces().size() < 2)
+        return lines;
+    const auto& interfaces = pcapng_->interfaces();
+    for (size_t k = 0; k < interfaces.size(); ++k) {
+        const port_id_t port = const_cast<CaptureFile*>(this)->portOf(k);
+        const std::string text = port.h0 == 0xFFFF
+                                     ? std::to_string(port.h1) + "." + std::to_string(port.h2)
+                                     : std::to_string(port.h0);
+        lines.push_back("interface " + std::to_string(k) + " (section " +
+                        std::to_string(interfaces[k].section) + ") is port " + text);
+    }
+    return lines;
 }
 
 CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
@@ -198,80 +244,100 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.bytes = data;
     frame.length = header->caplen;
     frame.wireLength = header->len;
-    frame.micros = int64_t{header->ts.tv_sec} * 1000000 + header->ts.tv_usec;
+    // The file's seconds are unsigned 32-bit (to 2106); libpcap hands them
+    // on as signed, so times from 2038 on would read as from 1901.
+    const int64_t seconds = static_cast<uint32_t>(header->ts.tv_sec);
+    frame.micros = seconds * 1000000 + header->ts.tv_usec;
     frame.port = firstPort_;
     frame.linkType = linkType_;
     frame.snapLength = snapLength_;
     return Read::Frame;
 }
 
-// One file's frames held in time order: a copy of each, its bytes in a slot
-// that is reused once the frame has been played.
+// One file's frames in time order: through the reorder window (a copy of
+// each frame held, in a slot reused once the frame has been played), or,
+// for a file that must be sorted whole, through a FrameSort.
 struct CaptureMerge::Source {
     struct Held {
         CapturedFrame frame;
         std::vector<uint8_t> bytes;
+        bool late = false;  // played after frames later than itself
     };
 
     std::unique_ptr<CaptureFile> file;
-    size_t window = kReorderWindow;
     std::vector<Held> held;
     std::vector<size_t> spare;  // slots of `held` free for the next frame
     std::deque<size_t> order;   // slots in play order, earliest first
     int64_t lastRead = std::numeric_limits<int64_t>::min();
     bool done = false;
 
-    const CapturedFrame& earliest() const { return held[order.front()].frame; }
+    std::unique_ptr<FrameSort> sort;  // set: the file is sorted whole
+    CapturedFrame sorted;             // the sort's earliest frame
+    bool hasSorted = false;
+
+    bool empty() const { return sort ? !hasSorted : order.empty(); }
+    const CapturedFrame& earliest() const { return sort ? sorted : held[order.front()].frame; }
 };
 
 CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
-                           const std::vector<std::string>& sortWhole, Report& report)
+                           const std::vector<std::string>& sortWhole, size_t sortMemory,
+                           Report& report)
     : report_(report)
 {
-    // Standard input cannot be read a second time, so with it no file can.
-    canRestart_ = std::none_of(inputs.begin(), inputs.end(),
-                               [](const InputFile& input) { return input.path == "-"; });
     uint16_t nextPort = 0;
     for (const InputFile& input : inputs) {
         auto file = std::make_unique<CaptureFile>(input.path);
         std::string error;
         const bool opened = file->open(error);
         const size_t interfaces = opened ? file->interfaces() : 1;
-        file->setFirstPort(input.port ? *input.port : hostsimPort(nextPort));
+        file->setPorts(input.port ? *input.port : hostsimPort(nextPort), input.port.has_value(),
+                       &sparePort_);
         nextPort = static_cast<uint16_t>(nextPort + interfaces);
+        if (input.port && input.port->h0 != 0xFFFF)
+            sparePort_ = std::max<uint16_t>(sparePort_, input.port->h0 + interfaces);
         if (!opened) {
             report_.file(input.path, error);
             continue;
         }
+        // A stream cannot be read a second time, so with one no file can.
+        canRestart_ = canRestart_ && !file->isStream();
         auto source = std::make_unique<Source>();
         source->file = std::move(file);
         if (std::count(sortWhole.begin(), sortWhole.end(), input.path) > 0)
-            source->window = kWholeFile;
+            source->sort = std::make_unique<FrameSort>(sortMemory / sortWhole.size());
         sources_.push_back(std::move(source));
     }
+    sparePort_ = std::max(sparePort_, nextPort);
     for (auto& source : sources_)
         fill(*source);
 }
 
+void CaptureMerge::reportPorts(Report& report) const
+{
+    for (const auto& source : sources_)
+        for (const std::string& line : source->file->portLines())
+            report.note(source->file->path() + ": " + line);
+}
+
 CaptureMerge::~CaptureMerge() = default;
 
+// A frame earlier than one already played is late: in a file that can be
+// read again the run starts over with the file sorted whole; in a stream it
+// is played after every frame held, so that a clock stepped back gives the
+// frames before and after the step as two blocks, and each frame played
+// after a later one is counted once, as late.
 void CaptureMerge::take(Source& source, const CapturedFrame& frame)
 {
     const std::string& path = source.file->path();
-    if (frame.micros < source.lastRead) {
-        char earlier[48];
-        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
-                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
-        report_.frame(Problem::OutOfOrder, path, frame.number, earlier);
+    const bool late = frame.micros < lastPlayed_;
+    if (late && canRestart_) {
+        restartWith_ = path;
+        return;
     }
-    source.lastRead = frame.micros;
-    if (frame.micros < lastPlayed_) {
-        if (canRestart_) {
-            restartWith_ = path;
-            return;
-        }
+    if (late)
         report_.frame(Problem::Late, path, frame.number, "later than the reorder window allows");
-    }
+    else
+        noteOrder(source, frame);
     size_t slot = source.held.size();
     if (source.spare.empty()) {
         source.held.emplace_back();
@@ -282,19 +348,79 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
     Source::Held& held = source.held[slot];
     held.frame = frame;
     held.bytes.assign(frame.bytes, frame.bytes + frame.length);
-    if (source.window == kWholeFile) {
-        source.order.push_back(slot);  // sorted once the whole file is in
-        return;
-    }
-    auto at = source.order.end();  // after every frame of the same time or earlier
-    while (at != source.order.begin() && source.held[*(at - 1)].frame.micros > frame.micros)
+    held.late = late;
+    // After every frame of the same time or earlier; a late frame never
+    // goes before one that is not.
+    auto at = source.order.end();
+    while (at != source.order.begin()) {
+        const Source::Held& before = source.held[*(at - 1)];
+        if (before.frame.micros <= frame.micros || (late && !before.late))
+            break;
         --at;
+    }
     source.order.insert(at, slot);
+}
+
+// A frame earlier than the one read before it, put right by the window or
+// the sort.
+void CaptureMerge::noteOrder(Source& source, const CapturedFrame& frame)
+{
+    if (frame.micros < source.lastRead) {
+        char earlier[48];
+        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
+                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
+        report_.frame(Problem::OutOfOrder, source.file->path(), frame.number, earlier);
+    }
+    source.lastRead = frame.micros;
+}
+
+void CaptureMerge::readError(Source& source, unsigned long number, const std::string& error)
+{
+    report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
+}
+
+// The whole file into the sort, then its first frame out. A file that
+// cannot be sorted (no room for its runs) gives no frame.
+void CaptureMerge::fillSorted(Source& source)
+{
+    std::string error;
+    CapturedFrame frame;
+    bool sorted = true;
+    while (!source.done) {
+        switch (source.file->next(frame, error)) {
+            case CaptureFile::Read::Frame:
+                noteOrder(source, frame);
+                if (source.sort->add(frame, error))
+                    continue;
+                sorted = false;
+                break;
+            case CaptureFile::Read::Error:
+                readError(source, frame.number, error);
+                error.clear();
+                break;
+            case CaptureFile::Read::End:
+                break;
+        }
+        source.done = true;
+        sorted = sorted && source.sort->finish(error);
+        if (!sorted) {
+            report_.file(source.file->path(), error);
+            source.hasSorted = false;
+            return;
+        }
+    }
+    source.hasSorted = source.sort->next(source.sorted, error);
+    if (!error.empty())
+        report_.file(source.file->path(), error);
 }
 
 void CaptureMerge::fill(Source& source)
 {
-    while (!source.done && source.order.size() < source.window && restartWith_.empty()) {
+    if (source.sort) {
+        fillSorted(source);
+        return;
+    }
+    while (!source.done && source.order.size() < kReorderWindow && restartWith_.empty()) {
         CapturedFrame frame;
         std::string error;
         switch (source.file->next(frame, error)) {
@@ -302,25 +428,22 @@ void CaptureMerge::fill(Source& source)
                 take(source, frame);
                 continue;
             case CaptureFile::Read::Error:
-                report_.file(source.file->path(),
-                             "frame " + std::to_string(frame.number) + ": " + error);
+                readError(source, frame.number, error);
                 break;
             case CaptureFile::Read::End:
                 break;
         }
         source.done = true;
-        if (source.window == kWholeFile)
-            std::stable_sort(source.order.begin(), source.order.end(), [&](size_t a, size_t b) {
-                return source.held[a].frame.micros < source.held[b].frame.micros;
-            });
     }
 }
 
 bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
 {
     if (handedOut_) {
-        handedOut_->spare.push_back(handedOut_->order.front());
-        handedOut_->order.pop_front();
+        if (!handedOut_->sort) {
+            handedOut_->spare.push_back(handedOut_->order.front());
+            handedOut_->order.pop_front();
+        }
         fill(*handedOut_);
         handedOut_ = nullptr;
     }
@@ -328,18 +451,18 @@ bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
         return false;
     Source* earliest = nullptr;
     for (auto& source : sources_) {
-        if (source->order.empty())
+        if (source->empty())
             continue;
         if (!earliest || source->earliest().micros < earliest->earliest().micros)
             earliest = source.get();
     }
     if (!earliest)
         return false;
-    const Source::Held& held = earliest->held[earliest->order.front()];
-    frame = held.frame;
-    frame.bytes = held.bytes.data();
+    frame = earliest->earliest();
+    if (!earliest->sort)
+        frame.bytes = earliest->held[earliest->order.front()].bytes.data();
     path = &earliest->file->path();
-    lastPlayed_ = frame.micros;
+    lastPlayed_ = std::max(lastPlayed_, frame.micros);
     handedOut_ = earliest;
     return true;
 }

@@ -6,9 +6,11 @@
 // earliest frame held is played first, so frames out of order by less than
 // the window are put right while a sorted file costs one copy per frame. A
 // frame that comes later than that (earlier than a frame already played)
-// makes the merge stop; the run then starts over with that file read whole
-// and sorted in memory. Standard input cannot be read twice: its late frames
-// are played as they come, and reported.
+// makes the merge stop; the run then starts over with that file sorted whole
+// within a memory ceiling (FrameSort). A stream (standard input, a pipe, a
+// FIFO: anything but a regular file) cannot be read twice: while one is
+// among the inputs, late frames are played after the frames held, and
+// reported.
 #ifndef TOOLS_TRACEREPLAY_CAPTURE_H
 #define TOOLS_TRACEREPLAY_CAPTURE_H
 
@@ -30,6 +32,7 @@ typedef struct pcap pcap_t;
 namespace replay {
 
 constexpr size_t kReorderWindow = 1024;
+constexpr size_t kDefaultSortMemory = size_t{64} << 20;
 
 struct CapturedFrame {
     const uint8_t* bytes = nullptr;  // valid until the next frame is asked for
@@ -52,11 +55,22 @@ public:
     CaptureFile& operator=(const CaptureFile&) = delete;
 
     // Opens the file ("-": standard input) and checks its link types; the
-    // text says why not.
+    // text says why not. Every input is opened here.
     bool open(std::string& error);
-    // Interfaces described before the first frame (at least one).
+    // Not a regular file: it cannot be read a second time.
+    bool isStream() const { return stream_; }
+    // The ports the file takes from its first port on (at least one): every
+    // interface of a regular file, in all its sections; of a stream, those
+    // described before its first frame.
     size_t interfaces() const;
-    void setFirstPort(port_id_t port) { firstPort_ = port; }
+    // Interface k is traced on `first` plus k (a pair A.B: A.B+k) for k below
+    // interfaces(), or whenever `fixed` (the user gave the port); an
+    // interface of a stream described later takes the port *spare, which is
+    // then counted up, so that it collides with no other file's.
+    void setPorts(port_id_t first, bool fixed, uint16_t* spare);
+    // "interface K (section S) is port P", one line for each interface seen,
+    // when the file has more than one.
+    std::vector<std::string> portLines() const;
 
     enum class Read { Frame, End, Error };
     // The next frame in file order; on Error, `error` says what is wrong at
@@ -68,16 +82,22 @@ public:
 private:
     bool openPcap(std::FILE* stream, std::string& error);
     bool openPcapng(std::FILE* stream, std::string& error);
-    port_id_t portOf(size_t interface) const;
+    port_id_t portOf(size_t interface);
 
     std::string path_;
     port_id_t firstPort_{0, 0, 0};
-    pcap_t* pcap_ = nullptr;  // owns its stream
+    bool fixedPorts_ = false;
+    uint16_t* sparePort_ = nullptr;
+    size_t described_ = 0;              // interfaces of the whole file, when known
+    size_t reserved_ = 1;               // ports from firstPort_ on
+    std::vector<port_id_t> latePorts_;  // interfaces() on, of a stream
+    pcap_t* pcap_ = nullptr;            // owns its stream
     std::FILE* pcapngStream_ = nullptr;
     std::unique_ptr<PcapngReader> pcapng_;
     int linkType_ = 0;
     uint32_t snapLength_ = 0;
     unsigned long frames_ = 0;
+    bool stream_ = false;
 };
 
 struct InputFile {
@@ -88,9 +108,9 @@ struct InputFile {
 class CaptureMerge {
 public:
     // Files that failed to open are reported and left out. `sortWhole`
-    // names the files to read whole and sort in memory.
+    // names the files to sort whole; they share `sortMemory` bytes.
     CaptureMerge(const std::vector<InputFile>& inputs, const std::vector<std::string>& sortWhole,
-                 Report& report);
+                 size_t sortMemory, Report& report);
     ~CaptureMerge();
 
     // The next frame in time order, or false when every file is done or the
@@ -99,20 +119,26 @@ public:
     bool next(CapturedFrame& frame, const std::string*& path);
 
     size_t openFiles() const { return sources_.size(); }
+    // Which interface of which file became which port, for the report.
+    void reportPorts(Report& report) const;
     // A file that must be read whole for a right order; empty when none.
     const std::string& restartWith() const { return restartWith_; }
 
 private:
     struct Source;
     void fill(Source& source);
+    void fillSorted(Source& source);
     void take(Source& source, const CapturedFrame& frame);
+    void noteOrder(Source& source, const CapturedFrame& frame);
+    void readError(Source& source, unsigned long number, const std::string& error);
 
     std::vector<std::unique_ptr<Source>> sources_;
     Report& report_;
-    Source* handedOut_ = nullptr;  // its earliest frame is in use until the next call
-    int64_t lastPlayed_ = INT64_MIN;
+    Source* handedOut_ = nullptr;     // its earliest frame is in use until the next call
+    int64_t lastPlayed_ = INT64_MIN;  // the latest time played so far
     bool canRestart_ = true;
     std::string restartWith_;
+    uint16_t sparePort_ = 0;  // after the ports of every file
 };
 
 }  // namespace replay

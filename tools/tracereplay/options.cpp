@@ -1,6 +1,9 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <limits>
 #include <set>
 
 #include "hostsim.h"
@@ -23,12 +26,16 @@ Captures:
   -r CAPTURE[@PORT]     frames passed through: a number (file.pcap@3) or a
                         port pair (file.pcap@2.7). By default ports are
                         numbered from 0 over the files in the order given.
-                        Interfaces: each interface of a pcapng file is a port
-                        of its own: interface k of file@N is port N+k (of
-                        file@A.B, the pair A.B+k). Without @, a file's
-                        ports follow those of the file before; a pcapng
-                        file counts the interfaces described before its
-                        first frame.
+                        A name that exists as a file is that file, '@' and
+                        all. Any input that is not a regular file (a pipe,
+                        a FIFO, <(zcat f.gz)) is read once, as a stream.
+                        Interfaces: each interface of a pcapng file, in
+                        every section, is a port of its own: interface k of
+                        file@N is port N+k (of file@A.B, the pair A.B+k).
+                        Without @, a file's ports follow those of the file
+                        before; an interface a stream describes after its
+                        first frame takes the first port after every file's.
+                        The report lists which interface became which port.
                         Link types: Ethernet (1), FC-2 (224), FC-2 with frame
                         delimiters (225). FCoE frames (EtherType 0x8906, with
                         or without VLAN tags) are traced as FC frames.
@@ -40,9 +47,13 @@ Captures:
 Time order: each file is read through a reorder window of %zu frames, so
 frames out of order within a file by fewer frames than that are played in
 time order. A frame later than the window allows makes the replay start
-over with that file read whole and sorted in memory (lines mirrored with
---syslog before that point are repeated). Standard input cannot be read
-twice: with it, such frames are played late and reported.
+over with that file sorted whole (lines mirrored with --syslog before that
+point are repeated): in memory up to the sort memory, beyond it in sorted
+runs written to $TMPDIR and merged. A stream (standard input, a pipe, a
+FIFO, <(zcat f.pcap.gz)) cannot be read twice: with one among the inputs,
+such frames are played after those held, and reported as played late.
+  --sort-memory SIZE    memory for the frames of files sorted whole
+                        (default 64M; K, M, G suffixes; at least 1M)
 
 Buffers (default: one buffer, id 1, 65536 entries):
   --buffer id=N[,name=TEXT][,entries=N][,current]
@@ -67,7 +78,9 @@ and the last one given is tried first; a frame goes to the first that matches.
 
 Output:
   -o, -w, --output FILE the saved trace file ('-' or none: standard output);
-                        checked before the replay starts
+                        checked before the replay starts, refused when it is
+                        one of the captures; written whole under a temporary
+                        name, then renamed
   --dump FILE           also write the library's debug dump
   --syslog              mirror every trace to the system log, one line each;
                         the lines are copied to standard error
@@ -84,10 +97,11 @@ the snap length, out of order), then counted in one line per kind.
 
 Exit status:
   0  every frame was replayed and the output written
-  1  the output was written, but a file or frame was skipped
+  1  the output was written, but a file or frame was skipped, a frame was
+     played late, or a capture time did not fit the trace (from 2038 on)
   2  bad command line
-  3  nothing was written (the output cannot be written, or no capture
-     file could be read)
+  3  an output could not be written (a file, the dump, standard output,
+     or its temporary file in $TMPDIR), or no capture file could be read
 
 Examples:
   tracereplay samples/fc-host.pcap
@@ -193,6 +207,8 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
         options.outputPath = cursor.value();
     else if (name == "--dump")
         options.dumpPath = cursor.value();
+    else if (name == "--sort-memory")
+        options.sortMemory = parseMemorySize(cursor.value());
     else if (name == "--buffer")
         options.buffers.push_back(parseBufferRequest(cursor.value()));
     else if (name == "--filter")
@@ -233,8 +249,9 @@ InputFile parseInputFile(const std::string& text)
 {
     InputFile input{text, std::nullopt};
     size_t at = text.rfind('@');
-    if (at == std::string::npos || at == 0)
-        return input;
+    struct stat status;
+    if (at == std::string::npos || at == 0 || stat(text.c_str(), &status) == 0)
+        return input;  // a path that exists is a path, '@' or not
     std::string port = text.substr(at + 1);
     input.path = text.substr(0, at);
     size_t dot = port.find('.');
@@ -246,6 +263,20 @@ InputFile parseInputFile(const std::string& text)
         input.port = hostsimPortPair(static_cast<uint16_t>(first), static_cast<uint16_t>(second));
     }
     return input;
+}
+
+size_t parseMemorySize(const std::string& text)
+{
+    constexpr uint64_t kMiB = 1 << 20;
+    constexpr uint32_t kMaxNumber = 1u << 31;
+    const std::string units = "KMG";
+    const size_t unit = text.empty() ? std::string::npos : units.find(text.back());
+    const uint64_t scale = unit == std::string::npos ? 1 : uint64_t{1024} << (10 * unit);
+    const std::string digits = unit == std::string::npos ? text : text.substr(0, text.size() - 1);
+    const uint64_t bytes = uint64_t{parseNumber(digits, kMaxNumber, "sort memory")} * scale;
+    if (bytes < kMiB || bytes > std::numeric_limits<size_t>::max())
+        throw UsageError("sort memory " + text + " is outside 1M to the address space");
+    return static_cast<size_t>(bytes);
 }
 
 Options parseOptions(const std::vector<std::string>& args)
