@@ -12,7 +12,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,11 +39,34 @@ struct KeptRing {
 };
 
 KeptRing* keptRings = nullptr;
-RingKeeper keeper = {nullptr, nullptr, 0, 0, 0};
+RingKeeper keeper = {nullptr, nullptr, 0, 0, 0, 0};
 
 size_t alignUp(size_t value, size_t alignment)
 {
     return (value + alignment - 1) / alignment * alignment;
+}
+
+bool readUrandom(uint64_t* value)
+{
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool complete = read(fd, value, sizeof *value) == static_cast<ssize_t>(sizeof *value);
+    close(fd);
+    return complete;
+}
+
+uint64_t drawRunId()
+{
+    uint64_t value = 0;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value))
+        return value;
+    if (readUrandom(&value))
+        return value;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (static_cast<uint64_t>(now.tv_sec) << 32 ^ static_cast<uint64_t>(now.tv_nsec)) ^
+           static_cast<uint64_t>(getpid());
 }
 
 // "<directory>/trace-<pid>-<id><suffix>", owned by the caller.
@@ -73,6 +98,9 @@ void fillHeader(RingFileHeader* header, TraceBuffer* buffer, size_t bufferOffset
     header->wrappedOffset = static_cast<uint32_t>(offsetof(TraceBuffer, wrapped));
     header->recordsOffset = static_cast<uint32_t>(recordsOffset);
     header->nameLength = static_cast<uint32_t>(nameLength);
+    header->runId[0] = static_cast<uint32_t>(keeper.runId >> 32);
+    header->runId[1] = static_cast<uint32_t>(keeper.runId);
+    header->reserved = 0;
 }
 
 // Builds the buffer inside a new mapping of `fd`; null if it cannot.
@@ -149,6 +177,17 @@ TraceBuffer* mapRingFile(int id, char* name, int numEntries)
 }
 }
 
+uint64_t processRunId()
+{
+    static uint64_t runId = 0;
+    static pid_t drawnBy = 0;
+    if (drawnBy != getpid()) {
+        runId = drawRunId();
+        drawnBy = getpid();
+    }
+    return runId;
+}
+
 int traceKeepRingsIn(TraceApi* api, const char* directory)
 {
     if (api == nullptr || directory == nullptr)
@@ -168,6 +207,7 @@ int traceKeepRingsIn(TraceApi* api, const char* directory)
     keeper.pid = getpid();
     keeper.identifierId = api->identifier_m->stepId_m;
     keeper.sequence = 0;
+    keeper.runId = processRunId();
     keeper.api = api;
     writeStepFile(keeper);
     return 0;

@@ -16,7 +16,11 @@ struct RingKeeper {
     pid_t pid;                // of the process when the rings were asked for
     uint32_t identifierId;    // api's identifier step
     uint32_t sequence;        // creation number of the next ring file
+    uint64_t runId;           // the process's run id, in every file's header
 };
+
+// 64 random bits drawn once per process (again in a forked child).
+TRACELIB_INTERNAL uint64_t processRunId();
 
 // Rewrites "trace-<pid>.steps": the registry's steps and api's filters.
 // Failures leave the previous file in place.

@@ -109,6 +109,8 @@ bool writeContents(FILE* file, RingKeeper& keeper)
     header.stepCount = stepCount;
     header.filterCount = static_cast<uint32_t>(keeper.api->frameFilters_m->size());
     header.filterTextLength = static_cast<uint32_t>(textSize);
+    header.runId[0] = static_cast<uint32_t>(keeper.runId >> 32);
+    header.runId[1] = static_cast<uint32_t>(keeper.runId);
     fwrite(&header, sizeof header, 1, file);
     for (uint32_t id = 1; id < TraceStep::traceStepCount_m; id++)
         if (TraceStep* step = TraceStep::getStep(static_cast<int>(id)))
