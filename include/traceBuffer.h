@@ -81,10 +81,17 @@ public:
 
 // Inline: every traced record goes through here. The ring size is a power
 // of two, so advancing with a mask is the modulo without a division.
+//
+// The empty asm keeps the compiler from moving the clear past the store of
+// nextIndex (it would otherwise fold the flags' clear into the caller's
+// first flag store): a ring kept in a file and read after the process was
+// killed between the two shows a handed-out slot as cleared, never with the
+// flags of the record it replaced. It emits no instruction.
 inline TraceEntry* TraceBuffer::getFreeEntry()
 {
     TraceEntry* entry = &entries[nextIndex];
     *entry = TraceEntry();
+    __asm__ __volatile__("" ::: "memory");
     if (nextIndex >= numEntries - 1)
         wrapped = true;
     nextIndex = (nextIndex + 1) & (numEntries - 1);
