@@ -77,6 +77,14 @@ public:
     int nextIndex;
     bool wrapped;
     TraceEntry* entries;
+
+private:
+    // A buffer kept in a ring file, built inside the file's mapping: its
+    // records are the file's (zero when it is made) and not the buffer's to
+    // free. Only the ring file code builds one.
+    TraceBuffer(int id, char* name, int numEntries, TraceEntry* records);
+    void copyName(char* name);
+    friend class NewRingFile;
 };
 
 // Inline: every traced record goes through here. The ring size is a power
