@@ -287,18 +287,24 @@ TEST(FatalSave, AfterTheApiIsDeletedSavesNothing)
     fs::remove_all(dir);
 }
 
+// A store into a page that allows no access: a real fault, which the
+// undefined-behaviour sanitizer does not stop first as a null store.
+__attribute__((noinline)) void segfault()
+{
+    void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int*>(page) = 0;
+}
+
 // A step whose text cannot be made: each call is reported on a pipe, then
-// stores into a page that allows no access (a real fault, which the
-// undefined-behaviour sanitizer does not stop first as a null store).
+// faults.
 int formatCalls = -1;
 class FaultingStep : public TraceStep {
 public:
     void format(TraceEntry*, char*, int) override
     {
-        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         char mark = 'f';
         if (::write(formatCalls, &mark, 1) == 1)
-            *static_cast<volatile int*>(page) = 0;
+            segfault();
     }
 };
 
