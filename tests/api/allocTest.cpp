@@ -19,17 +19,17 @@ static size_t allocations = 0;
 static bool counting = false;
 static long failIn = -1;  // the allocation that many from now fails; -1: none
 
-static bool failNow()
-{
-    return failIn >= 0 && failIn-- == 0;
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*));
 static const int hooked = __sanitizer_install_malloc_and_free_hooks(
     [](const volatile void*, size_t) { allocations += counting; }, [](const volatile void*) {});
 #else
+static bool failNow()
+{
+    return failIn >= 0 && failIn-- == 0;
+}
+
 extern "C" {
 void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
 void* malloc(size_t size)

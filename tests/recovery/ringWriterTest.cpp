@@ -248,6 +248,16 @@ TEST(SharedDirectories, AreRefusedUnlessSticky)
         EXPECT_TRUE(exited(status)) << "mode " << std::oct << c.mode;
         fs::remove_all(dir);
     }
+    // A symlink to a private directory, made by another user.
+    const std::string dir = freshDir(01777), target = freshDir();
+    const std::string link = dir + "/rings";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    if (lchown(link.c_str(), 65534, 65534) == 0) {
+        TraceApi api;
+        EXPECT_EQ(traceKeepRingsIn(&api, link.c_str()), EPERM);
+    }
+    fs::remove_all(dir);
+    fs::remove_all(target);
 }
 
 // The previous crash's trace must not look like this one's.
