@@ -12,7 +12,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include "recoveryHooks.h"
 #include "ringFormat.h"
 #include "ringKeeper.h"
+#include "safeFiles.h"
 #include "traceApi.h"
 #include "traceRecovery.h"
 
@@ -37,22 +40,44 @@ struct KeptRing {
 };
 
 KeptRing* keptRings = nullptr;
-RingKeeper keeper = {nullptr, nullptr, 0, 0, 0};
+RingKeeper keeper = {nullptr, nullptr, nullptr, 0, 0, 0, 0};
 
 size_t alignUp(size_t value, size_t alignment)
 {
     return (value + alignment - 1) / alignment * alignment;
 }
 
-// "<directory>/trace-<pid>-<id><suffix>", owned by the caller.
-char* ringPath(int bufferId, const char* suffix)
+bool readUrandom(uint64_t* value)
 {
-    const char* format = "%s/trace-%d-%d%s%s";
-    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, bufferId,
-                          kRingSuffix, suffix);
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool complete = read(fd, value, sizeof *value) == static_cast<ssize_t>(sizeof *value);
+    close(fd);
+    return complete;
+}
+
+uint64_t drawRunId()
+{
+    uint64_t value = 0;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value))
+        return value;
+    if (readUrandom(&value))
+        return value;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (static_cast<uint64_t>(now.tv_sec) << 32 ^ static_cast<uint64_t>(now.tv_nsec)) ^
+           static_cast<uint64_t>(getpid());
+}
+
+// "<directory>/trace-<pid>-<id>.ring", owned by the caller.
+char* ringPath(int bufferId)
+{
+    const char* format = "%s/trace-%d-%d%s";
+    int length =
+        snprintf(nullptr, 0, format, keeper.directory, keeper.pid, bufferId, kRingSuffix);
     char* path = new char[length + 1];
-    snprintf(path, length + 1, format, keeper.directory, keeper.pid, bufferId, kRingSuffix,
-             suffix);
+    snprintf(path, length + 1, format, keeper.directory, keeper.pid, bufferId, kRingSuffix);
     return path;
 }
 
@@ -73,10 +98,80 @@ void fillHeader(RingFileHeader* header, TraceBuffer* buffer, size_t bufferOffset
     header->wrappedOffset = static_cast<uint32_t>(offsetof(TraceBuffer, wrapped));
     header->recordsOffset = static_cast<uint32_t>(recordsOffset);
     header->nameLength = static_cast<uint32_t>(nameLength);
+    header->runId[0] = static_cast<uint32_t>(keeper.runId >> 32);
+    header->runId[1] = static_cast<uint32_t>(keeper.runId);
+    header->reserved = 0;
 }
 
-// Builds the buffer inside a new mapping of `fd`; null if it cannot.
-TraceBuffer* placeBuffer(int fd, KeptRing& ring, int id, char* name, int numEntries)
+}
+
+// A ring file under construction: a new file under a temporary name, its
+// mapping and the buffer in it. Whatever has not been handed over when it
+// is destroyed (a failure, or an exception on the way) is undone: nothing
+// is left on disk, open or mapped. (Outside the anonymous namespace: the
+// buffer's constructor for records it does not own is for this class.)
+class TRACELIB_INTERNAL NewRingFile {
+public:
+    NewRingFile() : ring_m(nullptr), tempPath_m(nullptr), fd_m(-1), buffer_m(nullptr) {}
+    ~NewRingFile();
+
+    // The complete file under its final name, or null (errno set).
+    TraceBuffer* make(int id, char* name, int numEntries);
+
+private:
+    bool place(int id, char* name, int numEntries);
+
+    KeptRing* ring_m;
+    char* tempPath_m;
+    int fd_m;
+    TraceBuffer* buffer_m;
+};
+
+NewRingFile::~NewRingFile()
+{
+    int error = errno;
+    if (buffer_m != nullptr) {
+        buffer_m->entries = nullptr;
+        buffer_m->~TraceBuffer();
+    }
+    if (ring_m != nullptr && ring_m->base != nullptr)
+        munmap(ring_m->base, ring_m->size);
+    if (fd_m >= 0)
+        close(fd_m);
+    if (tempPath_m != nullptr)
+        unlink(tempPath_m);
+    delete[] tempPath_m;
+    if (ring_m != nullptr)
+        delete[] ring_m->path;
+    delete ring_m;
+    errno = error;
+}
+
+TraceBuffer* NewRingFile::make(int id, char* name, int numEntries)
+{
+    ring_m = new KeptRing();
+    ring_m->path = ringPath(id);
+    fd_m = createFileBeside(ring_m->path, &tempPath_m);
+    if (fd_m < 0 || !place(id, name, numEntries))
+        return nullptr;
+    if (rename(tempPath_m, ring_m->path) != 0)
+        return nullptr;
+    delete[] tempPath_m;
+    tempPath_m = nullptr;
+    close(fd_m);
+    fd_m = -1;
+    ring_m->buffer = buffer_m;
+    ring_m->next = keptRings;
+    keptRings = ring_m;
+    ring_m = nullptr;
+    TraceBuffer* made = buffer_m;
+    buffer_m = nullptr;
+    return made;
+}
+
+// Builds the buffer inside a new mapping of the file, on the file's own
+// records; false (errno set) if it cannot.
+bool NewRingFile::place(int id, char* name, int numEntries)
 {
     const size_t bufferOffset = alignUp(sizeof(RingFileHeader), kObjectAlignment);
     const size_t recordsOffset = alignUp(bufferOffset + sizeof(TraceBuffer), kRecordsAlignment);
@@ -84,69 +179,45 @@ TraceBuffer* placeBuffer(int fd, KeptRing& ring, int id, char* name, int numEntr
         static_cast<unsigned long long>(numEntries) * sizeof(TraceEntry);
     if (recordBytes > (static_cast<size_t>(-1) - recordsOffset)) {
         errno = EFBIG;
-        return nullptr;
+        return false;
     }
-    ring.size = recordsOffset + static_cast<size_t>(recordBytes);
+    const size_t size = recordsOffset + static_cast<size_t>(recordBytes);
     // Space reserved now: a full file system later would otherwise fault
     // recording with SIGBUS when it first writes a page.
-    int error = posix_fallocate(fd, 0, static_cast<off_t>(ring.size));
+    int error = posix_fallocate(fd_m, 0, static_cast<off_t>(size));
     if (error != 0) {
         errno = error;
-        return nullptr;
+        return false;
     }
-    ring.base = mmap(nullptr, ring.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-    if (ring.base == MAP_FAILED)
-        return nullptr;
-    char* base = static_cast<char*>(ring.base);
-    // The constructor's own ring in memory gives way to the file's records,
-    // which the file's zero bytes already clear.
-    TraceBuffer* buffer = ::new (base + bufferOffset) TraceBuffer(id, name, numEntries);
-    delete[] buffer->entries;
-    buffer->entries = reinterpret_cast<TraceEntry*>(base + recordsOffset);
+    void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_m, 0);
+    if (base == MAP_FAILED)
+        return false;
+    ring_m->base = base;
+    ring_m->size = size;
+    char* at = static_cast<char*>(base);
+    // The file's zero bytes are the cleared records.
+    TraceEntry* records = reinterpret_cast<TraceEntry*>(at + recordsOffset);
+    buffer_m = ::new (at + bufferOffset) TraceBuffer(id, name, numEntries, records);
 
-    size_t nameLength = strlen(buffer->bufferName);
-    off_t nameAt = static_cast<off_t>(ring.size);
-    if (ftruncate(fd, nameAt + static_cast<off_t>(nameLength)) != 0 ||
-        pwrite(fd, buffer->bufferName, nameLength, nameAt) != static_cast<ssize_t>(nameLength)) {
-        buffer->entries = nullptr;
-        buffer->~TraceBuffer();
-        munmap(ring.base, ring.size);
-        return nullptr;
-    }
-    fillHeader(reinterpret_cast<RingFileHeader*>(base), buffer, bufferOffset, recordsOffset,
+    size_t nameLength = strlen(buffer_m->bufferName);
+    off_t nameAt = static_cast<off_t>(size);
+    if (ftruncate(fd_m, nameAt + static_cast<off_t>(nameLength)) != 0 ||
+        pwrite(fd_m, buffer_m->bufferName, nameLength, nameAt) != static_cast<ssize_t>(nameLength))
+        return false;
+    fillHeader(reinterpret_cast<RingFileHeader*>(at), buffer_m, bufferOffset, recordsOffset,
                nameLength);
-    return buffer;
+    return true;
 }
 
-// A complete ring file under its final name, or null (errno set).
-TraceBuffer* mapRingFile(int id, char* name, int numEntries)
+uint64_t processRunId()
 {
-    KeptRing* ring = new KeptRing();
-    char* newPath = ringPath(id, kNewFileSuffix);
-    ring->path = ringPath(id, "");
-    int fd = open(newPath, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    TraceBuffer* buffer = fd < 0 ? nullptr : placeBuffer(fd, *ring, id, name, numEntries);
-    if (fd >= 0)
-        close(fd);
-    if (buffer != nullptr && rename(newPath, ring->path) == 0) {
-        ring->buffer = buffer;
-        ring->next = keptRings;
-        keptRings = ring;
-        delete[] newPath;
-        return buffer;
+    static uint64_t runId = 0;
+    static pid_t drawnBy = 0;
+    if (drawnBy != getpid()) {
+        runId = drawRunId();
+        drawnBy = getpid();
     }
-    if (buffer != nullptr) {
-        buffer->entries = nullptr;
-        buffer->~TraceBuffer();
-        munmap(ring->base, ring->size);
-        buffer = nullptr;
-    }
-    unlink(newPath);
-    delete[] newPath;
-    delete[] ring->path;
-    delete ring;
-    return nullptr;
-}
+    return runId;
 }
 
 int traceKeepRingsIn(TraceApi* api, const char* directory)
@@ -155,19 +226,27 @@ int traceKeepRingsIn(TraceApi* api, const char* directory)
         return EINVAL;
     if (keeper.api != nullptr)
         return EBUSY;
-    struct stat info;
-    if (stat(directory, &info) != 0)
-        return errno;
-    if (!S_ISDIR(info.st_mode))
-        return ENOTDIR;
-    if (access(directory, W_OK | X_OK) != 0)
-        return errno;
+    int error = checkFileDirectory(directory);
+    if (error != 0)
+        return error;
     size_t length = strlen(directory) + 1;
-    keeper.directory = new char[length];
-    memcpy(keeper.directory, directory, length);
+    char* copy = new (std::nothrow) char[length];
+    if (copy == nullptr)
+        return ENOMEM;
+    memcpy(copy, directory, length);
+    keeper.directory = copy;
     keeper.pid = getpid();
+    keeper.stepPath = nullptr;
+    try {
+        keeper.stepPath = newStepPath(keeper);
+    } catch (const std::bad_alloc&) {
+        delete[] keeper.directory;
+        keeper.directory = nullptr;
+        return ENOMEM;
+    }
     keeper.identifierId = api->identifier_m->stepId_m;
     keeper.sequence = 0;
+    keeper.runId = processRunId();
     keeper.api = api;
     writeStepFile(keeper);
     return 0;
@@ -177,7 +256,8 @@ TraceBuffer* newTraceBuffer(TraceApi* api, int id, char* name, int numEntries)
 {
     if (keeper.api == nullptr || keeper.api != api)
         return new TraceBuffer(id, name, numEntries);
-    TraceBuffer* buffer = mapRingFile(id, name, numEntries);
+    NewRingFile file;
+    TraceBuffer* buffer = file.make(id, name, numEntries);
     if (buffer == nullptr)
         return new TraceBuffer(id, name, numEntries);
     writeStepFile(keeper);
@@ -229,4 +309,6 @@ void forgetTraceApi(TraceApi* api)
     keeper.api = nullptr;
     delete[] keeper.directory;
     keeper.directory = nullptr;
+    delete[] keeper.stepPath;
+    keeper.stepPath = nullptr;
 }

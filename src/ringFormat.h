@@ -2,6 +2,9 @@
 // ("trace-<pid>-<bufferId>.ring") and the step file ("trace-<pid>.steps").
 // The library writes them (ringFile.cpp, ringSteps.cpp); tracerecover reads
 // them. Every field is in the writer's byte order, given by kByteOrderMark.
+// Every file of one process carries the same run id, 64 random bits drawn
+// once per process, so files left by another run under a reused pid, or
+// renamed from another process, are told apart from this run's.
 //
 // Ring file: a RingFileHeader, the TraceBuffer object itself (its nextIndex
 // and wrapped fields are the ring's position, kept current by recording),
@@ -20,7 +23,7 @@
 const char kRingMagic[8] = {'T', 'R', 'C', 'R', 'I', 'N', 'G', '1'};
 const char kStepMagic[8] = {'T', 'R', 'C', 'S', 'T', 'E', 'P', '1'};
 const uint32_t kByteOrderMark = 0x01020304;
-const uint16_t kRingFormatVersion = 1;
+const uint16_t kRingFormatVersion = 2;
 const char kRingSuffix[] = ".ring";
 const char kStepSuffix[] = ".steps";
 const char kNewFileSuffix[] = ".new";
@@ -40,7 +43,8 @@ struct RingFileHeader {
     uint32_t wrappedOffset;     // TraceBuffer::wrapped (bool, one byte) within it
     uint32_t recordsOffset;     // the ring; the name follows its last record
     uint32_t nameLength;        // without a terminator
-    uint32_t reserved[3];
+    uint32_t runId[2];          // the writing process's run id, high word first
+    uint32_t reserved;          // zero
 };
 static_assert(sizeof(RingFileHeader) == 64, "ring file header layout");
 
@@ -62,15 +66,16 @@ struct StepFileHeader {
     uint32_t byteOrder;
     uint16_t version;
     uint8_t wordSize;
-    uint8_t reserved0;
+    uint8_t reserved0;          // zero
     uint32_t pid;
     uint32_t identifierId;      // the TraceApi's identifier step
     uint32_t stepCount;
     uint32_t filterCount;
     uint32_t filterTextLength;
-    uint32_t reserved1;
+    uint32_t reserved1;         // zero
+    uint32_t runId[2];          // as in the ring files of the same run
 };
-static_assert(sizeof(StepFileHeader) == 40, "step file header layout");
+static_assert(sizeof(StepFileHeader) == 48, "step file header layout");
 
 struct StepRecord {
     uint16_t id;

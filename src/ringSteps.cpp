@@ -8,23 +8,15 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
 #include <typeinfo>
 
 #include "ringFormat.h"
 #include "ringKeeper.h"
+#include "safeFiles.h"
 #include "traceApi.h"
 
 namespace {
-// "<directory>/trace-<pid>.steps<suffix>", owned by the caller.
-char* stepPath(RingKeeper& keeper, const char* suffix)
-{
-    const char* format = "%s/trace-%d%s%s";
-    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, kStepSuffix, suffix);
-    char* path = new char[length + 1];
-    snprintf(path, length + 1, format, keeper.directory, keeper.pid, kStepSuffix, suffix);
-    return path;
-}
-
 // Only the library's own classes count; a host's subclass is formatted by
 // the host and is recovered as raw words.
 StepKind kindOf(TraceStep* step)
@@ -109,6 +101,8 @@ bool writeContents(FILE* file, RingKeeper& keeper)
     header.stepCount = stepCount;
     header.filterCount = static_cast<uint32_t>(keeper.api->frameFilters_m->size());
     header.filterTextLength = static_cast<uint32_t>(textSize);
+    header.runId[0] = static_cast<uint32_t>(keeper.runId >> 32);
+    header.runId[1] = static_cast<uint32_t>(keeper.runId);
     fwrite(&header, sizeof header, 1, file);
     for (uint32_t id = 1; id < TraceStep::traceStepCount_m; id++)
         if (TraceStep* step = TraceStep::getStep(static_cast<int>(id)))
@@ -119,25 +113,45 @@ bool writeContents(FILE* file, RingKeeper& keeper)
 }
 }
 
+char* newStepPath(const RingKeeper& keeper)
+{
+    const char* format = "%s/trace-%d%s";
+    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, kStepSuffix);
+    char* path = new char[length + 1];
+    snprintf(path, length + 1, format, keeper.directory, keeper.pid, kStepSuffix);
+    return path;
+}
+
 void writeStepFile(RingKeeper& keeper)
 {
-    char* path = stepPath(keeper, "");
-    char* newPath = stepPath(keeper, kNewFileSuffix);
-    FILE* file = fopen(newPath, "wbe");
-    if (file != nullptr) {
-        bool written = writeContents(file, keeper);
-        if (fclose(file) == 0 && written)
-            rename(newPath, path);
-        else
-            unlink(newPath);
+    char* newPath = nullptr;
+    FILE* file = nullptr;
+    // Short of memory the previous file stays, like for any other failure;
+    // the caller's buffers and filters are already in place.
+    try {
+        int fd = createFileBeside(keeper.stepPath, &newPath);
+        file = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (fd >= 0 && file == nullptr)
+            close(fd);
+        if (file != nullptr) {
+            bool written = writeContents(file, keeper);
+            int closed = fclose(file);
+            file = nullptr;
+            if (closed == 0 && written && rename(newPath, keeper.stepPath) == 0) {
+                delete[] newPath;
+                newPath = nullptr;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        if (file != nullptr)
+            fclose(file);
     }
-    delete[] path;
+    if (newPath != nullptr)
+        unlink(newPath);
     delete[] newPath;
 }
 
 void removeStepFile(RingKeeper& keeper)
 {
-    char* path = stepPath(keeper, "");
-    unlink(path);
-    delete[] path;
+    unlink(keeper.stepPath);
 }
