@@ -16,6 +16,8 @@ build=(cmake g++ make pkg-config libpcap-dev)
 test=(
   libgtest-dev libgmock-dev googletest           # GoogleTest, and its sources for cross builds
   tshark                                         # the replay tool's cross-check
+  tcpdump                                        # captures and filters the replay tests compare with
+  man-db                                         # renders the manual pages in their check
   clang libclang-rt-14-dev                       # the fuzz targets
   valgrind
   qemu-user                                      # runs the cross-built suites
