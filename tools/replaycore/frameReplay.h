@@ -49,16 +49,21 @@ public:
     FrameReplayer(TraceApi& api, LocalAddresses local);
 
     // Traces the frame as seen on `port`; a frame that cannot be decoded is
-    // not traced and its status is returned.
+    // not traced and its status is returned. A cooked frame the capturing
+    // host sent is traced as transmitted.
     DecodeStatus replay(const uint8_t* bytes, size_t length, int linkType, port_id_t port);
 
     unsigned long transmitted() const { return transmitted_; }
     unsigned long received() const { return received_; }
 
 private:
+    DecodeStatus decode(const uint8_t* bytes, size_t length, int linkType, port_id_t port,
+                        DecodedFrame& decoded, bool& outgoing);
+
     TraceApi& api_;
     LocalAddresses local_;
     std::unique_ptr<fcRawFrameStruct> raw_;  // about 20 KB, reused frame after frame
+    std::vector<uint8_t> cookedAsEthernet_;  // a cooked frame rebuilt as Ethernet
     unsigned long transmitted_ = 0;
     unsigned long received_ = 0;
 };

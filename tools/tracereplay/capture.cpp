@@ -10,6 +10,7 @@
 #include <deque>
 #include <limits>
 
+#include "cookedFrame.h"
 #include "frameDecode.h"
 #include "hostsim.h"
 
@@ -72,11 +73,23 @@ ssize_t readUpTo(int fd, uint8_t* buffer, size_t size)
     return static_cast<ssize_t>(n);
 }
 
+// An SLL2 frame carries the index of the interface it was captured on,
+// which counts as an interface of the file; any other frame: 0.
+size_t cookedInterface(const CapturedFrame& frame)
+{
+    CookedFrame cooked;
+    if (frame.linkType != kLinkCooked2 ||
+        !parseCooked(frame.bytes, frame.length, kLinkCooked2, cooked))
+        return 0;
+    return cooked.interfaceIndex;
+}
+
 std::string linkTypeText(int linkType)
 {
     const char* name = pcap_datalink_val_to_name(linkType);
     return "unsupported link type " + std::to_string(linkType) + " (" + (name ? name : "unknown") +
-           "); supported: EN10MB (1), FC_2 (224), FC_2_WITH_FRAME_DELIMS (225)";
+           "); supported: EN10MB (1), FC_2 (224), FC_2_WITH_FRAME_DELIMS (225), LINUX_SLL (113), "
+           "LINUX_SLL2 (276)";
 }
 
 }  // namespace
@@ -180,9 +193,9 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
         frame.length = packet.capturedBytes;
         frame.wireLength = packet.wireBytes;
         frame.micros = packet.micros;
-        frame.port = portOf(packet.interface);
         frame.linkType = interface.linkType;
         frame.snapLength = interface.snapLength;
+        frame.port = portOf(packet.interface + cookedInterface(frame));
         return Read::Frame;
     }
     struct pcap_pkthdr* header = nullptr;
@@ -199,9 +212,9 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.length = header->caplen;
     frame.wireLength = header->len;
     frame.micros = int64_t{header->ts.tv_sec} * 1000000 + header->ts.tv_usec;
-    frame.port = firstPort_;
     frame.linkType = linkType_;
     frame.snapLength = snapLength_;
+    frame.port = portOf(cookedInterface(frame));
     return Read::Frame;
 }
 

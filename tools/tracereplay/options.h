@@ -3,6 +3,7 @@
 #define TOOLS_TRACEREPLAY_OPTIONS_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,14 @@ struct Options {
     std::vector<BufferRequest> buffers;  // at least one after parsing
     std::vector<FilterRequest> filters;  // in the order given; at least one
     LocalAddresses local;
-    std::string outputPath;  // empty: standard output
-    std::string dumpPath;    // empty: no debug dump
+    std::string outputPath;                 // empty: standard output
+    std::string dumpPath;                   // empty: no debug dump
+    std::optional<std::string> readFilter;  // a tcpdump filter expression
+    unsigned long frameCount = 0;           // stop after this many frames; 0: no limit
     bool syslog = false;
     bool wallClock = false;
-    bool quiet = false;  // no progress line
+    bool localTime = false;  // trace times in the local time zone, not UTC
+    bool quiet = false;      // no progress or summary line
     bool help = false;
     bool version = false;
 };

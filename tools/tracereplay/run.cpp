@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "capture.h"
 #include "frameReplay.h"
+#include "hostsim.h"
 #include "hostsimClock.h"
+#include "readFilter.h"
 #include "report.h"
 #include "traceApi.h"
 
@@ -181,7 +184,15 @@ private:
 
 struct ReplayCounts {
     unsigned long frames = 0;   // frames read from the files
+    unsigned long matched = 0;  // of those, frames the read filter let through
     unsigned long skipped = 0;  // frames that could not be decoded
+    std::string filterProblem;  // the filter does not compile for a file read
+};
+
+// What selects frames: the read filter (none: every frame) and the count.
+struct Selection {
+    ReadFilter* filter = nullptr;
+    unsigned long count = 0;  // 0: no limit
 };
 
 std::string whyNotTraced(const CapturedFrame& frame, DecodeStatus status)
@@ -212,13 +223,25 @@ void setClock(int64_t micros)
 // useCaptureTime: the library reads each frame's capture time as the time
 // of day; otherwise it reads the real time.
 ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool useCaptureTime,
-                          Report& report, Progress& progress, WrapWatch& wraps)
+                          const Selection& selection, Report& report, Progress& progress,
+                          WrapWatch& wraps)
 {
     ReplayCounts counts;
     CapturedFrame frame;
     const std::string* path = nullptr;
-    while (merge.next(frame, path)) {
+    while ((selection.count == 0 || counts.matched < selection.count) && merge.next(frame, path)) {
         ++counts.frames;
+        if (selection.filter) {
+            std::string error;
+            ReadFilter::Verdict verdict = selection.filter->matches(frame, error);
+            if (verdict == ReadFilter::Verdict::Error) {
+                counts.filterProblem = *path + ": filter: " + error;
+                break;
+            }
+            if (verdict == ReadFilter::Verdict::NoMatch)
+                continue;
+        }
+        ++counts.matched;
         if (useCaptureTime)
             setClock(frame.micros);
         DecodeStatus status =
@@ -237,16 +260,34 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
     return counts;
 }
 
-void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer)
+void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer, bool filtered,
+                  bool localTime)
 {
-    std::fprintf(stderr, "tracereplay: %lu frames: %lu received, %lu transmitted, %lu skipped\n",
-                 counts.frames, replayer.received(), replayer.transmitted(), counts.skipped);
+    std::string frames = std::to_string(counts.frames) + " frames";
+    if (filtered)
+        frames = std::to_string(counts.matched) + " of " + frames + " matched the filter";
+    std::fprintf(stderr,
+                 "tracereplay: %s: %lu received, %lu transmitted, %lu skipped; times in %s\n",
+                 frames.c_str(), replayer.received(), replayer.transmitted(), counts.skipped,
+                 localTime ? "local time" : "UTC");
 }
 
 }  // namespace
 
 int runReplay(const Options& options)
 {
+    // A filter that cannot work is a bad command line: said before any file is opened.
+    std::unique_ptr<ReadFilter> filter;
+    if (options.readFilter) {
+        filter = std::make_unique<ReadFilter>(*options.readFilter);
+        std::string error;
+        if (!filter->check(error)) {
+            std::fprintf(stderr, "tracereplay: filter '%s': %s\n", options.readFilter->c_str(),
+                         error.c_str());
+            return kExitUsage;
+        }
+    }
+    hostsimTimesInLocalZone(options.localTime);
     // The library never opens the system log; with LOG_PERROR every line it
     // logs (mirrored traces, file errors) is also seen on standard error.
     openlog("tracereplay", LOG_PERROR, LOG_USER);
@@ -278,7 +319,13 @@ int runReplay(const Options& options)
         WrapWatch wraps(api, options.buffers);
         Progress progress(!options.quiet);
         ReplayCounts counts =
-            replayFrames(merge, replayer, !options.wallClock, report, progress, wraps);
+            replayFrames(merge, replayer, !options.wallClock, {filter.get(), options.frameCount},
+                         report, progress, wraps);
+        if (!counts.filterProblem.empty()) {
+            report.note(counts.filterProblem + ": nothing written");
+            report.print();
+            return kExitUsage;
+        }
         if (!merge.restartWith().empty()) {
             sortWhole.push_back(merge.restartWith());
             continue;
@@ -286,8 +333,8 @@ int runReplay(const Options& options)
         wraps.report(report);
         const bool written = outputs.write(api, report);
         report.print();
-        if (!options.quiet && isatty(STDERR_FILENO))
-            printSummary(counts, replayer);
+        if (!options.quiet)
+            printSummary(counts, replayer, filter != nullptr, options.localTime);
         if (!written)
             return kExitNothingWritten;
         return report.inputSkipped() ? kExitSkipped : kExitOk;
