@@ -179,6 +179,7 @@ public:
     void saveTrace(char* path);
     // The step registry, the filters and every buffer record by record.
     void debugDump(char* path);
+    // traceFiles.h has both files written with every failure reported.
 
     // Public so that the host can read them; the rules above hold only while
     // the calls above are the only writers.
@@ -201,9 +202,6 @@ private:
                      Frame* frame, port_id_t* port);
     TraceFrameFilter* newPreset(uint32_t offsetFrom);
     void emitSyslogLine();
-    void writeBufferSummary(FILE* file, TraceBuffer* buffer);
-    void writeMergedTraces(FILE* file);
-    void closeOutput(FILE* file, char* path);
 };
 
 #endif

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <syslog.h>
 
+#include "outputWriters.h"
 #include "traceAssert.h"
 
 namespace {
@@ -100,9 +101,8 @@ void copyTimeText(char* text, TraceEntry* record)
     TimevalString timeText(time);
     strlcpy(text, timeText.text_m, kTimeTextSize);
 }
-}
 
-void TraceApi::writeBufferSummary(FILE* file, TraceBuffer* buffer)
+void writeBufferSummary(FILE* file, TraceBuffer* buffer, uint16_t identifierId)
 {
     TraceEntry* start = nullptr;
     TraceEntry* end = nullptr;
@@ -116,7 +116,7 @@ void TraceApi::writeBufferSummary(FILE* file, TraceBuffer* buffer)
     for (; entry != nullptr; entry = buffer->getNextEntry(index)) {
         if (entry->flags & TRACE_ENTRY_BEGIN)
             opened++;
-        if (entry->id == identifier_m->stepId_m) {
+        if (entry->id == identifierId) {
             end = entry;
             if (start == nullptr)
                 start = entry;
@@ -137,14 +137,14 @@ void TraceApi::writeBufferSummary(FILE* file, TraceBuffer* buffer)
 // on the stack for up to kStackMergeCursors buffers; a host with more buffers
 // than that gets them from the heap for the duration of the call, so no
 // number of buffers can overflow the caller's stack.
-void TraceApi::writeMergedTraces(FILE* file)
+void writeMergedTraces(FILE* file, List<Element<TraceBuffer>>& buffers)
 {
-    const int count = traceBuffers_m.size();
+    const int count = buffers.size();
     MergeCursor stackCursors[kStackMergeCursors];
     MergeCursor* heapCursors = count > kStackMergeCursors ? new MergeCursor[count] : nullptr;
     MergeCursor* cursors = heapCursors != nullptr ? heapCursors : stackCursors;
 
-    Element<TraceBuffer>* element = traceBuffers_m.get_first();
+    Element<TraceBuffer>* element = buffers.get_first();
     for (int i = 0; i < count; i++) {
         TRACE_ASSERT(element);
         cursors[i].buffer = nullptr;
@@ -158,7 +158,6 @@ void TraceApi::writeMergedTraces(FILE* file)
     delete[] heapCursors;
 }
 
-namespace {
 // Both files open the same way: a null path writes nothing, and a file that
 // cannot be created is reported to the system log.
 FILE* openOutput(char* path)
@@ -179,12 +178,33 @@ void writeFilters(FILE* file, const char* heading, List<Element<TraceFrameFilter
     for (Element<TraceFrameFilter>* e = filters.get_first(); e != nullptr; e = e->get_next())
         e->item()->dump(file);
 }
-}
 
-void TraceApi::closeOutput(FILE* file, char* path)
+void closeOutput(FILE* file, char* path)
 {
     if (fclose(file) != 0)
         syslog(kFileErrorPriority, "problem closing %s errno %d", path, errno);
+}
+}
+
+void writeSavedTrace(TraceApi* api, FILE* file)
+{
+    writeFilters(file, "TraceFrameFilters", *api->frameFilters_m);
+    List<Element<TraceBuffer>>& buffers = api->traceBuffers_m;
+    for (Element<TraceBuffer>* e = buffers.get_first(); e != nullptr; e = e->get_next())
+        writeBufferSummary(file, e->item(), api->identifier_m->stepId_m);
+    if (buffers.size() != 0)
+        writeMergedTraces(file, buffers);
+}
+
+void writeDebugDump(TraceApi* api, FILE* file)
+{
+    TraceStep::dump(file);
+    writeFilters(file, "FrameFilters", *api->frameFilters_m);
+    List<Element<TraceBuffer>>& buffers = api->traceBuffers_m;
+    for (Element<TraceBuffer>* e = buffers.get_first(); e != nullptr; e = e->get_next()) {
+        fprintf(file, "Trace Buffer %d\n", e->item()->bufferId);
+        e->item()->dump(file);
+    }
 }
 
 void TraceApi::saveTrace(char* path)
@@ -192,11 +212,7 @@ void TraceApi::saveTrace(char* path)
     FILE* file = openOutput(path);
     if (file == nullptr)
         return;
-    writeFilters(file, "TraceFrameFilters", *frameFilters_m);
-    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
-        writeBufferSummary(file, e->item());
-    if (traceBuffers_m.size() != 0)
-        writeMergedTraces(file);
+    writeSavedTrace(this, file);
     closeOutput(file, path);
 }
 
@@ -205,11 +221,6 @@ void TraceApi::debugDump(char* path)
     FILE* file = openOutput(path);
     if (file == nullptr)
         return;
-    TraceStep::dump(file);
-    writeFilters(file, "FrameFilters", *frameFilters_m);
-    for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
-        fprintf(file, "Trace Buffer %d\n", e->item()->bufferId);
-        e->item()->dump(file);
-    }
+    writeDebugDump(this, file);
     closeOutput(file, path);
 }

@@ -2,6 +2,7 @@
 // files with several interfaces and sections, wrapped buffers, and bad input
 // reported briefly with an exit status that says what was written.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "capture.h"
 #include "report.h"
@@ -92,6 +93,69 @@ TEST(TimeOrder, BeyondTheWindowStandardInputIsPlayedLate)
     EXPECT_EQ(ids[0], "b1");
     EXPECT_EQ(ids[1], "a0");
     EXPECT_TRUE(contains(run.err, "1 frame out of order beyond the reorder window")) << run.err;
+}
+
+// From standard input, a clock stepped back after 2000 frames: the frames
+// before the step, then those after it, each of these counted once, as
+// played late.
+TEST(TimeOrder, StreamSteppedBackIsTwoBlocksWithEveryLateFrameCounted)
+{
+    constexpr int64_t kFrames = 2000;
+    std::vector<Packet> packets;
+    for (int64_t i = 0; i < 2 * kFrames; ++i)
+        packets.push_back({(i < kFrames ? 10 * kMicrosPerSecond : -kFrames) + i, fcpFrame(0)});
+    ScratchDir dir;
+    writeFile(dir.path("a"), pcapFile(kLinkTypeFc2, packets));
+    const RunResult run = runReplay({"-"}, dir.path("a"));
+    EXPECT_EQ(run.exitCode, kExitSkipped);
+    const std::vector<std::string> lines = traceLines(run.out);
+    ASSERT_EQ(lines.size(), size_t(2 * kFrames));
+    EXPECT_TRUE(contains(lines[kFrames - 1], "09:30:10.001999")) << lines[kFrames - 1];
+    EXPECT_TRUE(contains(lines[kFrames], "09:30:00.000000")) << lines[kFrames];
+    EXPECT_TRUE(contains(lines.back(), "09:30:00.001999")) << lines.back();
+    EXPECT_TRUE(contains(run.err, "2000 frames out of order beyond the reorder window")) << run.err;
+    EXPECT_FALSE(contains(run.err, "in their file")) << run.err;
+}
+
+// A FIFO given by path is a stream: read once, its late frame played late
+// (reopening it to start over would wait for a writer for ever).
+TEST(TimeOrder, FifoIsReadOnceAsAStream)
+{
+    ScratchDir dir;
+    writeSteppedBack(dir);
+    ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    const std::string feed = "cat '" + dir.path("a") + "' >'" + dir.path("fifo") + "' &";
+    ASSERT_EQ(system(feed.c_str()), 0);
+    const RunResult run = runReplay({dir.path("fifo"), dir.path("b")});
+    EXPECT_EQ(run.exitCode, kExitSkipped);
+    EXPECT_EQ(oxIds(run.out).size(), replay::kReorderWindow + 3);
+    EXPECT_TRUE(contains(run.err, "1 frame out of order beyond the reorder window")) << run.err;
+}
+
+// Frames of 1000 bytes in reverse order, 3 MB against a 1 MiB ceiling:
+// sorted in runs spilled to $TMPDIR; without a usable $TMPDIR, said so.
+TEST(TimeOrder, SortBeyondMemorySpillsSortedRuns)
+{
+    constexpr int64_t kFrames = 3000;
+    std::vector<Packet> packets;
+    for (int64_t i = 0; i < kFrames; ++i)
+        packets.push_back({kFrames - i, fcpFrame(uint16_t(kFrames - i)) + Bytes(976, 0)});
+    ScratchDir dir;
+    writeFile(dir.path("r"), pcapFile(kLinkTypeFc2, packets));
+    const RunResult run = runReplay({"--sort-memory", "1M", dir.path("r")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> lines = traceLines(run.out);
+    ASSERT_EQ(lines.size(), size_t(kFrames));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        char time[32];
+        std::snprintf(time, sizeof time, "09:30:00.%06zu ", i + 1);
+        ASSERT_TRUE(contains(lines[i], time)) << lines[i];
+    }
+    const RunResult noTemp =
+        runShell("TMPDIR=" + dir.path("none"),
+                 "--sort-memory 1M -o " + dir.path("t") + " " + dir.path("r"), "");
+    EXPECT_EQ(noTemp.exitCode, kExitSkipped);
+    EXPECT_TRUE(contains(noTemp.err, "cannot sort beyond memory")) << noTemp.err;
 }
 
 // Two sections in both byte orders, the second interface in nanoseconds, the

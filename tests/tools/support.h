@@ -93,6 +93,17 @@ inline RunResult runReplay(Args args, const std::string& input = "/dev/null")
     return runProgram(TRACEREPLAY_PATH, args, input);
 }
 
+// A shell command line ending in tracereplay ARGS, standard error captured.
+inline RunResult runShell(const std::string& before, const std::string& args,
+                          const std::string& after)
+{
+    ScratchDir dir;
+    const std::string command =
+        before + " '" TRACEREPLAY_PATH "' --quiet " + args + " " + after + " 2>" + dir.path("err");
+    const int status = system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(dir.path("err"))};
+}
+
 // The trace lines ("N: ...") of a saved trace, in order.
 inline std::vector<std::string> traceLines(const std::string& saved)
 {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "cookedFrame.h"
 #include "frameDecode.h"
+#include "frameSort.h"
 #include "hostsim.h"
 
 namespace replay {
@@ -20,7 +22,6 @@ namespace {
 
 constexpr size_t kMagicBytes = 4;
 constexpr size_t kStreamBuffer = 1 << 16;
-constexpr size_t kWholeFile = std::numeric_limits<size_t>::max();
 
 // A file descriptor read as a stdio stream, with the magic number that was
 // read to tell pcap from pcapng put back in front: standard input cannot be
@@ -109,6 +110,8 @@ bool CaptureFile::open(std::string& error)
         error = std::strerror(errno);
         return false;
     }
+    struct stat status;
+    stream_ = fd == STDIN_FILENO || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode);
     auto* input = new PrefixedInput{fd, {}};
     ssize_t got = readUpTo(fd, input->prefix, kMagicBytes);
     if (got <= 0) {
@@ -218,32 +221,36 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     return Read::Frame;
 }
 
-// One file's frames held in time order: a copy of each, its bytes in a slot
-// that is reused once the frame has been played.
+// One file's frames in time order: through the reorder window (a copy of
+// each frame held, in a slot reused once the frame has been played), or,
+// for a file that must be sorted whole, through a FrameSort.
 struct CaptureMerge::Source {
     struct Held {
         CapturedFrame frame;
         std::vector<uint8_t> bytes;
+        bool late = false;  // played after frames later than itself
     };
 
     std::unique_ptr<CaptureFile> file;
-    size_t window = kReorderWindow;
     std::vector<Held> held;
     std::vector<size_t> spare;  // slots of `held` free for the next frame
     std::deque<size_t> order;   // slots in play order, earliest first
     int64_t lastRead = std::numeric_limits<int64_t>::min();
     bool done = false;
 
-    const CapturedFrame& earliest() const { return held[order.front()].frame; }
+    std::unique_ptr<FrameSort> sort;  // set: the file is sorted whole
+    CapturedFrame sorted;             // the sort's earliest frame
+    bool hasSorted = false;
+
+    bool empty() const { return sort ? !hasSorted : order.empty(); }
+    const CapturedFrame& earliest() const { return sort ? sorted : held[order.front()].frame; }
 };
 
 CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
-                           const std::vector<std::string>& sortWhole, Report& report)
+                           const std::vector<std::string>& sortWhole, size_t sortMemory,
+                           Report& report)
     : report_(report)
 {
-    // Standard input cannot be read a second time, so with it no file can.
-    canRestart_ = std::none_of(inputs.begin(), inputs.end(),
-                               [](const InputFile& input) { return input.path == "-"; });
     uint16_t nextPort = 0;
     for (const InputFile& input : inputs) {
         auto file = std::make_unique<CaptureFile>(input.path);
@@ -256,10 +263,12 @@ CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
             report_.file(input.path, error);
             continue;
         }
+        // A stream cannot be read a second time, so with one no file can.
+        canRestart_ = canRestart_ && !file->isStream();
         auto source = std::make_unique<Source>();
         source->file = std::move(file);
         if (std::count(sortWhole.begin(), sortWhole.end(), input.path) > 0)
-            source->window = kWholeFile;
+            source->sort = std::make_unique<FrameSort>(sortMemory / sortWhole.size());
         sources_.push_back(std::move(source));
     }
     for (auto& source : sources_)
@@ -268,23 +277,28 @@ CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
 
 CaptureMerge::~CaptureMerge() = default;
 
+// A frame earlier than one already played is late: in a file that can be
+// read again the run starts over with the file sorted whole; in a stream it
+// is played after every frame held, so that a clock stepped back gives the
+// frames before and after the step as two blocks, and each frame played
+// after a later one is counted once, as late.
 void CaptureMerge::take(Source& source, const CapturedFrame& frame)
 {
     const std::string& path = source.file->path();
-    if (frame.micros < source.lastRead) {
+    const bool late = frame.micros < lastPlayed_;
+    if (late && canRestart_) {
+        restartWith_ = path;
+        return;
+    }
+    if (late) {
+        report_.frame(Problem::Late, path, frame.number, "later than the reorder window allows");
+    } else if (frame.micros < source.lastRead) {
         char earlier[48];
         std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
                       static_cast<double>(source.lastRead - frame.micros) / 1e6);
         report_.frame(Problem::OutOfOrder, path, frame.number, earlier);
     }
     source.lastRead = frame.micros;
-    if (frame.micros < lastPlayed_) {
-        if (canRestart_) {
-            restartWith_ = path;
-            return;
-        }
-        report_.frame(Problem::Late, path, frame.number, "later than the reorder window allows");
-    }
     size_t slot = source.held.size();
     if (source.spare.empty()) {
         source.held.emplace_back();
@@ -295,19 +309,58 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
     Source::Held& held = source.held[slot];
     held.frame = frame;
     held.bytes.assign(frame.bytes, frame.bytes + frame.length);
-    if (source.window == kWholeFile) {
-        source.order.push_back(slot);  // sorted once the whole file is in
-        return;
-    }
-    auto at = source.order.end();  // after every frame of the same time or earlier
-    while (at != source.order.begin() && source.held[*(at - 1)].frame.micros > frame.micros)
+    held.late = late;
+    // After every frame of the same time or earlier; a late frame never
+    // goes before one that is not.
+    auto at = source.order.end();
+    while (at != source.order.begin()) {
+        const Source::Held& before = source.held[*(at - 1)];
+        if (before.frame.micros <= frame.micros || (late && !before.late))
+            break;
         --at;
+    }
     source.order.insert(at, slot);
+}
+
+void CaptureMerge::readError(Source& source, unsigned long number, const std::string& error)
+{
+    report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
+}
+
+// The whole file into the sort, then its first frame out.
+void CaptureMerge::fillSorted(Source& source)
+{
+    std::string error;
+    CapturedFrame frame;
+    while (!source.done) {
+        switch (source.file->next(frame, error)) {
+            case CaptureFile::Read::Frame:
+                if (source.sort->add(frame, error))
+                    continue;
+                report_.file(source.file->path(), error);
+                break;
+            case CaptureFile::Read::Error:
+                readError(source, frame.number, error);
+                break;
+            case CaptureFile::Read::End:
+                break;
+        }
+        source.done = true;
+        if (!source.sort->finish(error))
+            report_.file(source.file->path(), error);
+    }
+    source.hasSorted = source.sort->next(source.sorted, error);
+    if (!error.empty())
+        report_.file(source.file->path(), error);
 }
 
 void CaptureMerge::fill(Source& source)
 {
-    while (!source.done && source.order.size() < source.window && restartWith_.empty()) {
+    if (source.sort) {
+        fillSorted(source);
+        return;
+    }
+    while (!source.done && source.order.size() < kReorderWindow && restartWith_.empty()) {
         CapturedFrame frame;
         std::string error;
         switch (source.file->next(frame, error)) {
@@ -315,25 +368,22 @@ void CaptureMerge::fill(Source& source)
                 take(source, frame);
                 continue;
             case CaptureFile::Read::Error:
-                report_.file(source.file->path(),
-                             "frame " + std::to_string(frame.number) + ": " + error);
+                readError(source, frame.number, error);
                 break;
             case CaptureFile::Read::End:
                 break;
         }
         source.done = true;
-        if (source.window == kWholeFile)
-            std::stable_sort(source.order.begin(), source.order.end(), [&](size_t a, size_t b) {
-                return source.held[a].frame.micros < source.held[b].frame.micros;
-            });
     }
 }
 
 bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
 {
     if (handedOut_) {
-        handedOut_->spare.push_back(handedOut_->order.front());
-        handedOut_->order.pop_front();
+        if (!handedOut_->sort) {
+            handedOut_->spare.push_back(handedOut_->order.front());
+            handedOut_->order.pop_front();
+        }
         fill(*handedOut_);
         handedOut_ = nullptr;
     }
@@ -341,18 +391,18 @@ bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
         return false;
     Source* earliest = nullptr;
     for (auto& source : sources_) {
-        if (source->order.empty())
+        if (source->empty())
             continue;
         if (!earliest || source->earliest().micros < earliest->earliest().micros)
             earliest = source.get();
     }
     if (!earliest)
         return false;
-    const Source::Held& held = earliest->held[earliest->order.front()];
-    frame = held.frame;
-    frame.bytes = held.bytes.data();
+    frame = earliest->earliest();
+    if (!earliest->sort)
+        frame.bytes = earliest->held[earliest->order.front()].bytes.data();
     path = &earliest->file->path();
-    lastPlayed_ = frame.micros;
+    lastPlayed_ = std::max(lastPlayed_, frame.micros);
     handedOut_ = earliest;
     return true;
 }

@@ -6,9 +6,11 @@
 // earliest frame held is played first, so frames out of order by less than
 // the window are put right while a sorted file costs one copy per frame. A
 // frame that comes later than that (earlier than a frame already played)
-// makes the merge stop; the run then starts over with that file read whole
-// and sorted in memory. Standard input cannot be read twice: its late frames
-// are played as they come, and reported.
+// makes the merge stop; the run then starts over with that file sorted whole
+// within a memory ceiling (FrameSort). A stream (standard input, a pipe, a
+// FIFO: anything but a regular file) cannot be read twice: while one is
+// among the inputs, late frames are played after the frames held, and
+// reported.
 #ifndef TOOLS_TRACEREPLAY_CAPTURE_H
 #define TOOLS_TRACEREPLAY_CAPTURE_H
 
@@ -30,6 +32,7 @@ typedef struct pcap pcap_t;
 namespace replay {
 
 constexpr size_t kReorderWindow = 1024;
+constexpr size_t kDefaultSortMemory = size_t{64} << 20;
 
 struct CapturedFrame {
     const uint8_t* bytes = nullptr;  // valid until the next frame is asked for
@@ -52,8 +55,10 @@ public:
     CaptureFile& operator=(const CaptureFile&) = delete;
 
     // Opens the file ("-": standard input) and checks its link types; the
-    // text says why not.
+    // text says why not. Every input is opened here.
     bool open(std::string& error);
+    // Not a regular file: it cannot be read a second time.
+    bool isStream() const { return stream_; }
     // Interfaces described before the first frame (at least one).
     size_t interfaces() const;
     void setFirstPort(port_id_t port) { firstPort_ = port; }
@@ -78,6 +83,7 @@ private:
     int linkType_ = 0;
     uint32_t snapLength_ = 0;
     unsigned long frames_ = 0;
+    bool stream_ = false;
 };
 
 struct InputFile {
@@ -88,9 +94,9 @@ struct InputFile {
 class CaptureMerge {
 public:
     // Files that failed to open are reported and left out. `sortWhole`
-    // names the files to read whole and sort in memory.
+    // names the files to sort whole; they share `sortMemory` bytes.
     CaptureMerge(const std::vector<InputFile>& inputs, const std::vector<std::string>& sortWhole,
-                 Report& report);
+                 size_t sortMemory, Report& report);
     ~CaptureMerge();
 
     // The next frame in time order, or false when every file is done or the
@@ -105,12 +111,14 @@ public:
 private:
     struct Source;
     void fill(Source& source);
+    void fillSorted(Source& source);
     void take(Source& source, const CapturedFrame& frame);
+    void readError(Source& source, unsigned long number, const std::string& error);
 
     std::vector<std::unique_ptr<Source>> sources_;
     Report& report_;
-    Source* handedOut_ = nullptr;  // its earliest frame is in use until the next call
-    int64_t lastPlayed_ = INT64_MIN;
+    Source* handedOut_ = nullptr;     // its earliest frame is in use until the next call
+    int64_t lastPlayed_ = INT64_MIN;  // the latest time played so far
     bool canRestart_ = true;
     std::string restartWith_;
 };

@@ -1,9 +1,12 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <set>
 
 #include "hostsim.h"
@@ -54,9 +57,13 @@ Frame selection:
 Time order: each file is read through a reorder window of %zu frames, so
 frames out of order within a file by fewer frames than that are played in
 time order. A frame later than the window allows makes the replay start
-over with that file read whole and sorted in memory (lines mirrored with
---syslog before that point are repeated). Standard input cannot be read
-twice: with it, such frames are played late and reported.
+over with that file sorted whole (lines mirrored with --syslog before that
+point are repeated): in memory up to the sort memory, beyond it in sorted
+runs written to $TMPDIR and merged. A stream (standard input, a pipe, a
+FIFO, <(zcat f.pcap.gz)) cannot be read twice: with one among the inputs,
+such frames are played after those held, and reported as played late.
+  --sort-memory SIZE    memory for the frames of files sorted whole
+                        (default 64M; K, M, G suffixes; at least 1M)
 
 Buffers (default: one buffer, id 1, 65536 entries):
   --buffer id=N[,name=TEXT][,entries=N][,current]
@@ -265,6 +272,8 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
         options.frameCount = parseFrameCount(cursor.value());
     else if (name == "--dump")
         options.dumpPath = cursor.value();
+    else if (name == "--sort-memory")
+        options.sortMemory = parseMemorySize(cursor.value());
     else if (name == "--buffer")
         options.buffers.push_back(parseBufferRequest(cursor.value()));
     else if (name == "--filter")
@@ -307,8 +316,9 @@ InputFile parseInputFile(const std::string& text)
 {
     InputFile input{text, std::nullopt};
     size_t at = text.rfind('@');
-    if (at == std::string::npos || at == 0)
-        return input;
+    struct stat status;
+    if (at == std::string::npos || at == 0 || stat(text.c_str(), &status) == 0)
+        return input;  // a path that exists is a path, '@' or not
     std::string port = text.substr(at + 1);
     input.path = text.substr(0, at);
     size_t dot = port.find('.');
@@ -320,6 +330,20 @@ InputFile parseInputFile(const std::string& text)
         input.port = hostsimPortPair(static_cast<uint16_t>(first), static_cast<uint16_t>(second));
     }
     return input;
+}
+
+size_t parseMemorySize(const std::string& text)
+{
+    constexpr uint64_t kMiB = 1 << 20;
+    constexpr uint32_t kMaxNumber = 1u << 31;
+    const std::string units = "KMG";
+    const size_t unit = text.empty() ? std::string::npos : units.find(text.back());
+    const uint64_t scale = unit == std::string::npos ? 1 : uint64_t{1024} << (10 * unit);
+    const std::string digits = unit == std::string::npos ? text : text.substr(0, text.size() - 1);
+    const uint64_t bytes = uint64_t{parseNumber(digits, kMaxNumber, "sort memory")} * scale;
+    if (bytes < kMiB || bytes > std::numeric_limits<size_t>::max())
+        throw UsageError("sort memory " + text + " is outside 1M to the address space");
+    return static_cast<size_t>(bytes);
 }
 
 Options parseOptions(const std::vector<std::string>& args)

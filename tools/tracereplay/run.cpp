@@ -5,6 +5,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "readFilter.h"
 #include "report.h"
 #include "traceApi.h"
+#include "traceFiles.h"
 
 namespace replay {
 
@@ -39,14 +41,17 @@ std::vector<char> cString(const std::string& text)
 }
 
 // The saved trace and the dump, made sure of before the replay so that a
-// path that cannot be written is found out at once. The library reports
-// open errors only to the system log. Nothing is truncated until the replay
-// has something to write, and a file created for a run that writes nothing
-// is removed again.
+// path that cannot be written is found out at once. Nothing is truncated
+// until the replay has something to write: each file is written whole under
+// a temporary name and renamed (traceFiles.h), and a file created here for a
+// run that writes nothing is removed again. Every failure is reported with
+// its reason and ends the run with kExitNothingWritten.
 class Outputs {
 public:
     bool prepare(const Options& options, Report& report)
     {
+        if (overwritesAnInput(options, report))
+            return false;
         toStdout_ = options.outputPath.empty() || options.outputPath == "-";
         tracePath_ = toStdout_ ? temporaryFile(report) : options.outputPath;
         dumpPath_ = options.dumpPath;
@@ -56,14 +61,11 @@ public:
 
     bool write(TraceApi& api, Report& report)
     {
-        std::vector<char> trace = cString(tracePath_);
-        api.saveTrace(trace.data());
-        bool ok = !toStdout_ || copyToStdout(report);
-        if (!dumpPath_.empty()) {
-            std::vector<char> dump = cString(dumpPath_);
-            api.debugDump(dump.data());
-        }
-        created_.clear();
+        bool ok = save(traceSaveFile(&api, tracePath_.c_str()), tracePath_, report);
+        if (ok && toStdout_)
+            ok = copyToStdout(report);
+        if (!dumpPath_.empty())
+            ok = save(traceDumpFile(&api, dumpPath_.c_str()), dumpPath_, report) && ok;
         return ok;
     }
 
@@ -76,6 +78,32 @@ public:
     }
 
 private:
+    // An output that is one of the inputs (the same file by device and
+    // inode, whatever the names or links) would destroy the capture.
+    static bool overwritesAnInput(const Options& options, Report& report)
+    {
+        bool refused = false;
+        for (const std::string* output : {&options.outputPath, &options.dumpPath}) {
+            struct stat out;
+            if (output->empty() || *output == "-" || stat(output->c_str(), &out) != 0 ||
+                !S_ISREG(out.st_mode))
+                continue;
+            for (const InputFile& input : options.inputs) {
+                struct stat in;
+                const int got =
+                    input.path == "-" ? fstat(STDIN_FILENO, &in) : stat(input.path.c_str(), &in);
+                if (got == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+                    const std::string name = input.path == "-" ? "standard input" : input.path;
+                    report.file(*output,
+                                "is also the capture " + name + ": refusing to overwrite an input");
+                    refused = true;
+                    break;
+                }
+            }
+        }
+        return refused;
+    }
+
     bool claim(const std::string& path, Report& report)
     {
         struct stat status;
@@ -91,7 +119,22 @@ private:
         return true;
     }
 
-    // saveTrace wants a path: the trace goes to a private temporary file first.
+    // A file that was written is no longer the empty one made by claim.
+    bool save(int error, const std::string& path, Report& report)
+    {
+        if (error != 0) {
+            const std::string what = toStdout_ && path == tracePath_
+                                         ? "cannot hold the saved trace for standard output: "
+                                         : "cannot write: ";
+            report.file(path, what + std::strerror(error));
+            return false;
+        }
+        created_.erase(std::remove(created_.begin(), created_.end(), path), created_.end());
+        return true;
+    }
+
+    // The library writes to a path: the trace for standard output goes to a
+    // private temporary file first.
     static std::string temporaryFile(Report& report)
     {
         const char* dir = std::getenv("TMPDIR");
@@ -118,7 +161,13 @@ private:
         bool ok = true;
         while (ok && (got = std::fread(block, 1, sizeof block, file)) > 0)
             ok = std::fwrite(block, 1, got, stdout) == got;
+        const int readError = std::ferror(file) ? errno : 0;
         std::fclose(file);
+        if (readError != 0) {
+            report.file(tracePath_, "cannot read the saved trace back: " +
+                                        std::string(std::strerror(readError)));
+            return false;
+        }
         if (std::fflush(stdout) != 0 || !ok) {
             report.file("standard output", "cannot write: " + errnoText());
             return false;
@@ -301,7 +350,7 @@ int runReplay(const Options& options)
         }
         for (const std::string& path : sortWhole)
             report.note(path + ": out of order beyond the reorder window of " +
-                        std::to_string(kReorderWindow) + " frames: sorted in memory");
+                        std::to_string(kReorderWindow) + " frames: sorted whole");
         TraceSetup setup;  // outlives the API: its steps are named by the API's filters
         TraceApi api;
         setup.addBuffers(api, options.buffers);
@@ -309,7 +358,7 @@ int runReplay(const Options& options)
         if (options.syslog)
             api.syslogTrace(true, nullptr);
 
-        CaptureMerge merge(options.inputs, sortWhole, report);
+        CaptureMerge merge(options.inputs, sortWhole, options.sortMemory, report);
         if (merge.openFiles() == 0) {
             report.note("no capture file could be read: nothing written");
             report.print();
