@@ -14,6 +14,7 @@
 #include "cookedFrame.h"
 #include "frameDecode.h"
 #include "frameSort.h"
+#include "gunzipStream.h"
 #include "hostsim.h"
 
 namespace replay {
@@ -127,10 +128,29 @@ bool CaptureFile::open(std::string& error)
         return false;
     }
     std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
-    const uint8_t* m = input->prefix;
-    const bool pcapng = got == kMagicBytes && (uint32_t{m[0]} << 24 | uint32_t{m[1]} << 16 |
-                                               uint32_t{m[2]} << 8 | m[3]) == kPcapngMagic;
-    return pcapng ? openPcapng(stream, error) : openPcap(stream, error);
+    uint8_t m[kMagicBytes];
+    size_t magicBytes = static_cast<size_t>(got);
+    std::memcpy(m, input->prefix, magicBytes);
+    if (isGzip(m, magicBytes)) {
+        magicBytes = kMagicBytes;
+        stream = openGunzip(stream, m, magicBytes, gunzip_, error);
+        if (!stream)
+            return false;
+        std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
+    }
+    const bool pcapng = magicBytes == kMagicBytes && (uint32_t{m[0]} << 24 | uint32_t{m[1]} << 16 |
+                                                      uint32_t{m[2]} << 8 | m[3]) == kPcapngMagic;
+    const bool opened = pcapng ? openPcapng(stream, error) : openPcap(stream, error);
+    if (!opened)
+        preferGunzipProblem(error);
+    return opened;
+}
+
+void CaptureFile::preferGunzipProblem(std::string& error) const
+{
+    std::string problem = gunzipProblem(gunzip_);
+    if (!problem.empty())
+        error = problem;
 }
 
 bool CaptureFile::openPcap(std::FILE* stream, std::string& error)
@@ -189,8 +209,10 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
         if (read == PcapngReader::Read::End)
             return Read::End;
         frame.number = ++frames_;
-        if (read == PcapngReader::Read::Error)
+        if (read == PcapngReader::Read::Error) {
+            preferGunzipProblem(error);
             return Read::Error;
+        }
         const PcapngInterface& interface = pcapng_->interfaces()[packet.interface];
         frame.bytes = packet.bytes;
         frame.length = packet.capturedBytes;
@@ -209,6 +231,7 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.number = ++frames_;
     if (result != 1) {
         error = pcap_geterr(pcap_);
+        preferGunzipProblem(error);
         return Read::Error;
     }
     frame.bytes = data;

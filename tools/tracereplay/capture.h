@@ -31,6 +31,8 @@ typedef struct pcap pcap_t;
 
 namespace replay {
 
+class GunzipStream;
+
 constexpr size_t kReorderWindow = 1024;
 constexpr size_t kDefaultSortMemory = size_t{64} << 20;
 
@@ -74,6 +76,8 @@ private:
     bool openPcap(std::FILE* stream, std::string& error);
     bool openPcapng(std::FILE* stream, std::string& error);
     port_id_t portOf(size_t interface) const;
+    // A compressed file's own problem explains a read error best.
+    void preferGunzipProblem(std::string& error) const;
 
     std::string path_;
     port_id_t firstPort_{0, 0, 0};
@@ -84,6 +88,7 @@ private:
     uint32_t snapLength_ = 0;
     unsigned long frames_ = 0;
     bool stream_ = false;
+    const GunzipStream* gunzip_ = nullptr;  // owned by the stream it inflates
 };
 
 struct InputFile {
