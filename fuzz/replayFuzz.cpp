@@ -27,6 +27,10 @@ static constexpr int kMaxRecords = 64;
 // either give a packet inside its block or stop.
 static unsigned long replayPcapng(const uint8_t* data, size_t size, replay::FrameReplayer& replayer)
 {
+    FILE* scan = fmemopen(const_cast<uint8_t*>(data), size, "r");
+    FUZZ_CHECK(scan != nullptr);
+    FUZZ_CHECK(replay::countPcapngInterfaces(scan) <= size / 12);  // a block is 12 bytes or more
+    fclose(scan);
     FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "r");
     FUZZ_CHECK(stream != nullptr);
     replay::PcapngReader reader(stream);
@@ -44,7 +48,7 @@ static unsigned long replayPcapng(const uint8_t* data, size_t size, replay::Fram
         hostsimClockSet(static_cast<int32_t>(packet.micros / 1000000),
                         static_cast<int32_t>(packet.micros % 1000000));
         replay::DecodeStatus status =
-            replayer.replay(packet.bytes, packet.capturedBytes, linkType,
+            replayer.replay(packet.bytes, packet.capturedBytes, packet.wireBytes, linkType,
                             hostsimPort(static_cast<uint16_t>(packet.interface)));
         decoded += status == replay::DecodeStatus::Ok;
     }
@@ -85,10 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         pos += 16;
         size_t length = word(header + 8, bigEndian);
         length = length < size - pos ? length : size - pos;
+        const size_t wire = word(header + 12, bigEndian);  // may be anything
         hostsimClockSet(static_cast<int32_t>(word(header, bigEndian)),
                         static_cast<int32_t>(word(header + 4, bigEndian)));
         replay::DecodeStatus status =
-            replayer.replay(length ? data + pos : nullptr, length, linkType, hostsimPort(index));
+            replayer.replay(length ? data + pos : nullptr, length, wire, linkType, hostsimPort(index));
         FUZZ_CHECK(replay::decodeStatusText(status) != nullptr);
         decoded += status == replay::DecodeStatus::Ok;
         FUZZ_CHECK(replay::isSupportedLinkType(linkType) ||

@@ -12,7 +12,7 @@
 # when it installs, the full apt log in $DEPS_LOG (default build/deps.log).
 set -euo pipefail
 
-build=(cmake g++ make pkg-config libpcap-dev zlib1g-dev)
+build=(cmake g++ make binutils pkg-config libpcap-dev zlib1g-dev)
 test=(
   libgtest-dev libgmock-dev googletest           # GoogleTest, and its sources for cross builds
   tshark                                         # the replay tool's cross-check

@@ -1,5 +1,7 @@
 #include "frameDecode.h"
 
+#include "frameParse.h"
+
 namespace replay {
 namespace {
 
@@ -24,6 +26,9 @@ const EofCode kEofCodes[] = {
     {0x50, HOSTSIM_EOF_A},
 };
 
+constexpr size_t kDelimiterBytes = 4;
+constexpr size_t kDelimitedTrailerBytes = 8;  // CRC and EOF
+
 uint32_t bigEndian32(const uint8_t* p)
 {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
@@ -47,16 +52,18 @@ HostsimEof fcoeEof(uint8_t code)
     return HOSTSIM_EOF_UNKNOWN;
 }
 
-bool unpackFcoe(const uint8_t* payload, size_t length, FcoeContent& content)
+bool findFcFrame(const uint8_t* bytes, size_t length, size_t wireLength, size_t lead, size_t trail,
+                 FcSpan& span)
 {
-    if (length < kFcoeHeaderBytes + kHostsimFcHeaderBytes + kFcoeTrailerBytes)
+    const size_t wire = wireLength > length ? wireLength : length;
+    if (wire < lead + kHostsimFcHeaderBytes + trail)
         return false;
-    content.frame = payload + kFcoeHeaderBytes;
-    content.frameBytes = length - kFcoeHeaderBytes - kFcoeTrailerBytes;
-    const uint8_t* trailer = content.frame + content.frameBytes;
-    content.sof = fcoeSof(payload[kFcoeHeaderBytes - 1]);
-    content.eof = fcoeEof(trailer[4]);
-    content.crc = bigEndian32(trailer);
+    const size_t end = length < wire - trail ? length : wire - trail;
+    if (end < lead + kHostsimFcHeaderBytes)
+        return false;
+    span.frame = bytes + lead;
+    span.frameBytes = end - lead < kHostsimMaxFrameBytes ? end - lead : kHostsimMaxFrameBytes;
+    span.trailer = length >= wire ? bytes + wire - trail : nullptr;
     return true;
 }
 namespace {
@@ -82,39 +89,70 @@ void noteFcSource(fcRawFrameStruct& raw, DecodedFrame& frame)
     frame.sourceId = fc.Get_S_ID();
 }
 
-DecodeStatus decodeFc(const uint8_t* bytes, size_t length, port_id_t port, HostsimFcOptions options,
+// The FC frame of `span` with its delimiters and CRC entered into the
+// record's descriptor; a trailer that was not captured leaves no CRC and an
+// unknown EOF.
+DecodeStatus decodeFcSpan(const FcSpan& span, port_id_t port, HostsimSof sof, HostsimEof eof,
+                          fcRawFrameStruct& raw, DecodedFrame& frame)
+{
+    DecodeStatus status = fromHostsim(hostsimParseFc(span.frame, span.frameBytes, port, {}, &raw));
+    if (status != DecodeStatus::Ok)
+        return status;
+    noteFcSource(raw, frame);
+    raw.record[HOSTSIM_D_SOF] = sof;
+    raw.record[HOSTSIM_D_EOF] = span.trailer ? eof : HOSTSIM_EOF_UNKNOWN;
+    raw.record[HOSTSIM_D_HAS_CHECK] = span.trailer ? 1 : 0;
+    raw.record[HOSTSIM_D_CHECK_VALUE] = span.trailer ? bigEndian32(span.trailer) : 0;
+    return DecodeStatus::Ok;
+}
+
+DecodeStatus decodeFc(const uint8_t* bytes, size_t length, size_t wireLength, port_id_t port,
                       fcRawFrameStruct& raw, DecodedFrame& frame)
 {
-    DecodeStatus status = fromHostsim(hostsimParseFc(bytes, length, port, options, &raw));
+    FcSpan span;
+    if (!findFcFrame(bytes, length, wireLength, 0, 0, span)) {
+        raw.record[HOSTSIM_D_KIND] = HOSTSIM_KIND_NONE;
+        return DecodeStatus::TooShort;
+    }
+    DecodeStatus status = fromHostsim(hostsimParseFc(span.frame, span.frameBytes, port, {}, &raw));
     if (status == DecodeStatus::Ok)
         noteFcSource(raw, frame);
     return status;
 }
 
-// The FC frame of an FCoE payload, with the FCoE delimiters and CRC entered
-// into the record's descriptor as if they had come with the frame.
-DecodeStatus decodeFcoe(const uint8_t* payload, size_t length, port_id_t port,
-                        fcRawFrameStruct& raw, DecodedFrame& frame)
+// SOF, header, payload, CRC, EOF: the delimiters are 4-byte ordered sets.
+DecodeStatus decodeFcDelimited(const uint8_t* bytes, size_t length, size_t wireLength,
+                               port_id_t port, fcRawFrameStruct& raw, DecodedFrame& frame)
 {
-    FcoeContent content;
-    if (!unpackFcoe(payload, length, content)) {
+    FcSpan span;
+    if (!findFcFrame(bytes, length, wireLength, kDelimiterBytes, kDelimitedTrailerBytes, span)) {
         raw.record[HOSTSIM_D_KIND] = HOSTSIM_KIND_NONE;
         return DecodeStatus::TooShort;
     }
-    DecodeStatus status = decodeFc(content.frame, content.frameBytes, port, {}, raw, frame);
-    if (status != DecodeStatus::Ok)
-        return status;
-    raw.record[HOSTSIM_D_SOF] = content.sof;
-    raw.record[HOSTSIM_D_EOF] = content.eof;
-    raw.record[HOSTSIM_D_HAS_CHECK] = 1;
-    raw.record[HOSTSIM_D_CHECK_VALUE] = content.crc;
-    return DecodeStatus::Ok;
+    const HostsimEof eof = span.trailer ? hostsimDecodeEof(span.trailer + 4) : HOSTSIM_EOF_UNKNOWN;
+    return decodeFcSpan(span, port, hostsimDecodeSof(bytes), eof, raw, frame);
 }
 
-DecodeStatus decodeEthernet(const uint8_t* bytes, size_t length, port_id_t port,
+// The FC frame of an FCoE payload, with the FCoE delimiters and CRC entered
+// into the record's descriptor as if they had come with the frame.
+DecodeStatus decodeFcoe(const uint8_t* payload, size_t length, size_t wireLength, port_id_t port,
+                        fcRawFrameStruct& raw, DecodedFrame& frame)
+{
+    FcSpan span;
+    if (!findFcFrame(payload, length, wireLength, kFcoeHeaderBytes, kFcoeTrailerBytes, span)) {
+        raw.record[HOSTSIM_D_KIND] = HOSTSIM_KIND_NONE;
+        return DecodeStatus::TooShort;
+    }
+    const HostsimEof eof = span.trailer ? fcoeEof(span.trailer[4]) : HOSTSIM_EOF_UNKNOWN;
+    return decodeFcSpan(span, port, fcoeSof(payload[kFcoeHeaderBytes - 1]), eof, raw, frame);
+}
+
+// Frames longer than the record holds are cut to it (an FCoE frame never is).
+DecodeStatus decodeEthernet(const uint8_t* bytes, size_t length, size_t wireLength, port_id_t port,
                             fcRawFrameStruct& raw, DecodedFrame& frame)
 {
-    DecodeStatus status = fromHostsim(hostsimParseEthernet(bytes, length, port, {}, &raw));
+    const size_t held = length < kHostsimMaxFrameBytes ? length : kHostsimMaxFrameBytes;
+    DecodeStatus status = fromHostsim(hostsimParseEthernet(bytes, held, port, {}, &raw));
     if (status != DecodeStatus::Ok)
         return status;
     frame.kind = FrameKind::Ethernet;
@@ -123,8 +161,9 @@ DecodeStatus decodeEthernet(const uint8_t* bytes, size_t length, port_id_t port,
     ethernet.Get_S_ID(frame.sourceMac);
     if (raw.record[HOSTSIM_D_ETHERTYPE] != kEtherTypeFcoe)
         return DecodeStatus::Ok;
-    size_t header = raw.record[HOSTSIM_D_HEADER_BYTES];
-    return decodeFcoe(bytes + header, length - header, port, raw, frame);
+    const size_t header = raw.record[HOSTSIM_D_HEADER_BYTES];
+    const size_t wire = wireLength > length ? wireLength : length;
+    return decodeFcoe(bytes + header, length - header, wire - header, port, raw, frame);
 }
 
 }  // namespace
@@ -146,17 +185,17 @@ const char* decodeStatusText(DecodeStatus status)
     return "unknown status";
 }
 
-DecodeStatus decodeFrame(const uint8_t* bytes, size_t length, int linkType, port_id_t port,
-                         fcRawFrameStruct& raw, DecodedFrame& frame)
+DecodeStatus decodeFrame(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
+                         port_id_t port, fcRawFrameStruct& raw, DecodedFrame& frame)
 {
     frame = DecodedFrame{};
     switch (linkType) {
         case kLinkEthernet:
-            return decodeEthernet(bytes, length, port, raw, frame);
+            return decodeEthernet(bytes, length, wireLength, port, raw, frame);
         case kLinkFc2:
-            return decodeFc(bytes, length, port, {}, raw, frame);
+            return decodeFc(bytes, length, wireLength, port, raw, frame);
         case kLinkFc2Delimited:
-            return decodeFc(bytes, length, port, {true, true}, raw, frame);
+            return decodeFcDelimited(bytes, length, wireLength, port, raw, frame);
     }
     raw.record[HOSTSIM_D_KIND] = HOSTSIM_KIND_NONE;
     return DecodeStatus::UnsupportedLinkType;

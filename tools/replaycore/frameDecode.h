@@ -4,6 +4,14 @@
 // without delimiters. Any byte input is either decoded or rejected with a
 // status; nothing here allocates.
 //
+// Frames cut by the snap length: the decoder knows the length on the wire,
+// so it knows where the frame's trailer (CRC, EOF) lay. Trailer bytes that
+// were not captured are not taken for frame bytes: the frame holds what was
+// captured of it, and the payload words beyond are missing (the payload
+// step marks them so), never read as zeros or as the trailer. Frames longer
+// than the record holds are traced from the bytes it holds: the trace reads
+// only the first words.
+//
 // FCoE: the FC frame inside the payload of an Ethernet frame of EtherType
 // 0x8906:
 //   version and reserved   13 bytes
@@ -41,17 +49,18 @@ constexpr uint16_t kEtherTypeFcoe = 0x8906;
 constexpr size_t kFcoeHeaderBytes = 14;  // version, reserved and SOF
 constexpr size_t kFcoeTrailerBytes = 8;  // CRC, EOF and reserved
 
-// The FC frame of an FCoE payload, without CRC and delimiters.
-struct FcoeContent {
-    const uint8_t* frame = nullptr;
-    size_t frameBytes = 0;
-    HostsimSof sof = HOSTSIM_SOF_UNKNOWN;
-    HostsimEof eof = HOSTSIM_EOF_UNKNOWN;
-    uint32_t crc = 0;
+// Where an FC frame lies in bytes that may have been cut short: `lead` bytes
+// (SOF, FCoE header) before it and `trail` bytes (CRC, EOF) after it on the
+// wire.
+struct FcSpan {
+    const uint8_t* frame = nullptr;    // its 24-byte header on
+    size_t frameBytes = 0;             // captured, at most what the record holds
+    const uint8_t* trailer = nullptr;  // CRC, then EOF; null unless captured whole
 };
 
-// False when the payload is too short for FCoE header, FC header and trailer.
-bool unpackFcoe(const uint8_t* payload, size_t length, FcoeContent& content);
+// False when the FC header itself was not captured (or is not there).
+bool findFcFrame(const uint8_t* bytes, size_t length, size_t wireLength, size_t lead, size_t trail,
+                 FcSpan& span);
 
 // The one-byte FCoE delimiter codes; unknown codes give *_UNKNOWN.
 HostsimSof fcoeSof(uint8_t code);
@@ -76,10 +85,12 @@ struct DecodedFrame {
     uint32_t sourceId = 0;  // FC frames: S_ID
 };
 
-// Decodes `length` bytes of link type `linkType` into `raw`, which records
-// `port` as the frame's port. On any status but Ok, `raw` holds no frame.
-DecodeStatus decodeFrame(const uint8_t* bytes, size_t length, int linkType, port_id_t port,
-                         fcRawFrameStruct& raw, DecodedFrame& frame);
+// Decodes the `length` bytes captured of a frame of `wireLength` bytes (no
+// more than `length` when it was not cut) of link type `linkType` into
+// `raw`, which records `port` as the frame's port. On any status but Ok,
+// `raw` holds no frame.
+DecodeStatus decodeFrame(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
+                         port_id_t port, fcRawFrameStruct& raw, DecodedFrame& frame);
 }  // namespace replay
 
 #endif

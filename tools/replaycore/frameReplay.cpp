@@ -98,32 +98,35 @@ FrameReplayer::FrameReplayer(TraceApi& api, LocalAddresses local)
 }
 
 // A cooked frame is decoded as the Ethernet frame it stands for.
-DecodeStatus FrameReplayer::decode(const uint8_t* bytes, size_t length, int linkType,
-                                   port_id_t port, DecodedFrame& decoded, bool& outgoing)
+DecodeStatus FrameReplayer::decode(const uint8_t* bytes, size_t length, size_t wireLength,
+                                   int linkType, port_id_t port, DecodedFrame& decoded,
+                                   bool& outgoing)
 {
     outgoing = false;
     if (linkType != kLinkCooked && linkType != kLinkCooked2)
-        return decodeFrame(bytes, length, linkType, port, *raw_, decoded);
+        return decodeFrame(bytes, length, wireLength, linkType, port, *raw_, decoded);
     CookedFrame cooked;
     if (!parseCooked(bytes, length, linkType, cooked))
         return DecodeStatus::TooShort;
     if (cooked.protocol < kFirstEtherType)
         return DecodeStatus::NotEthernet;
-    const size_t ethernetBytes =
-        cookedToEthernet(cooked, cookedAsEthernet_.data(), cookedAsEthernet_.size());
-    if (ethernetBytes > cookedAsEthernet_.size())
-        return DecodeStatus::TooLong;
+    const size_t header = length - cooked.payloadBytes;
+    const size_t ethernetBytes = kEthernetHeaderBytes + cooked.payloadBytes;
+    if (cookedAsEthernet_.size() < ethernetBytes)
+        cookedAsEthernet_.resize(ethernetBytes);
+    cookedToEthernet(cooked, cookedAsEthernet_.data(), cookedAsEthernet_.size());
     outgoing = cooked.packetType == kPacketOutgoing;
-    return decodeFrame(cookedAsEthernet_.data(), ethernetBytes, kLinkEthernet, port, *raw_,
-                       decoded);
+    const size_t ethernetWire = std::max(wireLength, length) - header + kEthernetHeaderBytes;
+    return decodeFrame(cookedAsEthernet_.data(), ethernetBytes, ethernetWire, kLinkEthernet, port,
+                       *raw_, decoded);
 }
 
-DecodeStatus FrameReplayer::replay(const uint8_t* bytes, size_t length, int linkType,
-                                   port_id_t port)
+DecodeStatus FrameReplayer::replay(const uint8_t* bytes, size_t length, size_t wireLength,
+                                   int linkType, port_id_t port)
 {
     DecodedFrame decoded;
     bool outgoing = false;
-    DecodeStatus status = decode(bytes, length, linkType, port, decoded, outgoing);
+    DecodeStatus status = decode(bytes, length, wireLength, linkType, port, decoded, outgoing);
     if (status != DecodeStatus::Ok)
         return status;
 

@@ -48,17 +48,19 @@ class FrameReplayer {
 public:
     FrameReplayer(TraceApi& api, LocalAddresses local);
 
-    // Traces the frame as seen on `port`; a frame that cannot be decoded is
-    // not traced and its status is returned. A cooked frame the capturing
-    // host sent is traced as transmitted.
-    DecodeStatus replay(const uint8_t* bytes, size_t length, int linkType, port_id_t port);
+    // Traces the frame (`length` bytes captured of `wireLength`) as seen on
+    // `port`; a frame that cannot be decoded is not traced and its status is
+    // returned. A cooked frame the capturing host sent is traced as
+    // transmitted.
+    DecodeStatus replay(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
+                        port_id_t port);
 
     unsigned long transmitted() const { return transmitted_; }
     unsigned long received() const { return received_; }
 
 private:
-    DecodeStatus decode(const uint8_t* bytes, size_t length, int linkType, port_id_t port,
-                        DecodedFrame& decoded, bool& outgoing);
+    DecodeStatus decode(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
+                        port_id_t port, DecodedFrame& decoded, bool& outgoing);
 
     TraceApi& api_;
     LocalAddresses local_;

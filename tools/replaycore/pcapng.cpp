@@ -64,6 +64,27 @@ int64_t toMicros(uint64_t stamp, const PcapngInterface& interface)
 
 }  // namespace
 
+size_t countPcapngInterfaces(std::FILE* stream)
+{
+    size_t count = 0;
+    bool bigEndian = false;
+    uint8_t head[12];
+    for (;;) {
+        const size_t got = std::fread(head, 1, sizeof head, stream);
+        if (got == 0)
+            return count;
+        if (got != sizeof head)
+            return 0;
+        if (loadU32(head, false) == kPcapngMagic)
+            bigEndian = loadU32(head + 8, true) == kByteOrderMagic;
+        const uint32_t length = loadU32(head + 4, bigEndian);
+        if (length % 4 != 0 || length < sizeof head || length > kMaxBlockBytes ||
+            std::fseek(stream, long{length} - long{sizeof head}, SEEK_CUR) != 0)
+            return 0;
+        count += loadU32(head, bigEndian) == kInterfaceBlock;
+    }
+}
+
 uint32_t PcapngReader::u32(size_t at) const
 {
     return loadU32(body_.data() + at, bigEndian_);
@@ -134,6 +155,7 @@ bool PcapngReader::readSectionHeader(std::string& error)
     }
     inSection_ = true;
     sectionFirst_ = interfaces_.size();
+    ++sections_;
     return true;
 }
 
@@ -144,6 +166,7 @@ bool PcapngReader::readInterface(std::string& error)
         return false;
     }
     PcapngInterface interface;
+    interface.section = sections_;
     interface.linkType = u16(0);
     interface.snapLength = u32(4);
     for (size_t at = kInterfaceFixedBytes; at + 4 <= body_.size();) {

@@ -22,6 +22,7 @@ namespace replay {
 constexpr uint32_t kPcapngMagic = 0x0A0D0D0A;  // Section Header block type, in either order
 
 struct PcapngInterface {
+    size_t section = 0;  // 1 for the file's first section
     int linkType = 0;
     uint32_t snapLength = 0;            // 0: frames are never cut
     uint64_t unitsPerSecond = 1000000;  // timestamp resolution
@@ -35,6 +36,11 @@ struct PcapngPacket {
     size_t interface = 0;    // index over the whole file
     int64_t micros = 0;      // capture time, microseconds since the epoch
 };
+
+// The number of Interface Description blocks in the whole stream, read from
+// the block headers alone (bodies are skipped with fseek); 0 when the stream
+// is not pcapng or is corrupt before its end.
+size_t countPcapngInterfaces(std::FILE* stream);
 
 class PcapngReader {
 public:
@@ -67,7 +73,8 @@ private:
     std::vector<uint8_t> body_;  // the current block between its length fields
     std::vector<PcapngInterface> interfaces_;
     size_t sectionFirst_ = 0;  // index of this section's interface 0
-    int64_t lastMicros_ = 0;   // Simple Packet blocks carry no time
+    size_t sections_ = 0;
+    int64_t lastMicros_ = 0;  // Simple Packet blocks carry no time
     bool peeked_ = false;
     PcapngPacket peekedPacket_;
 };

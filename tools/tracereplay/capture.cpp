@@ -177,6 +177,11 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
     pcapng_ = std::make_unique<PcapngReader>(stream);
     if (pcapng_->peek(error) == PcapngReader::Read::Error)
         return false;
+    if (!stream_)
+        if (std::FILE* scan = std::fopen(path_.c_str(), "rb")) {
+            described_ = countPcapngInterfaces(scan);
+            std::fclose(scan);
+        }
     const auto& interfaces = pcapng_->interfaces();
     if (interfaces.empty())
         return true;  // no frames either
@@ -190,15 +195,48 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
 
 size_t CaptureFile::interfaces() const
 {
-    return pcapng_ ? std::max<size_t>(1, pcapng_->interfaces().size()) : 1;
+    if (!pcapng_)
+        return 1;
+    return std::max<size_t>({1, described_, pcapng_->interfaces().size()});
 }
 
-port_id_t CaptureFile::portOf(size_t interface) const
+void CaptureFile::setPorts(port_id_t first, bool fixed, uint16_t* spare)
 {
+    firstPort_ = first;
+    fixedPorts_ = fixed;
+    sparePort_ = spare;
+    reserved_ = interfaces();
+    latePorts_.clear();
+}
+
+port_id_t CaptureFile::portOf(size_t interface)
+{
+    if (interface >= reserved_ && !fixedPorts_) {
+        while (latePorts_.size() <= interface - reserved_)
+            latePorts_.push_back(hostsimPort((*sparePort_)++));
+        return latePorts_[interface - reserved_];
+    }
     const auto k = static_cast<uint16_t>(interface);
     if (firstPort_.h0 == 0xFFFF)
         return hostsimPortPair(firstPort_.h1, static_cast<uint16_t>(firstPort_.h2 + k));
     return hostsimPort(static_cast<uint16_t>(firstPort_.h0 + k));
+}
+
+std::vector<std::string> CaptureFile::portLines() const
+{
+    std::vector<std::string> lines;
+    if (!pcapng_ || pcapng_->interfaces().size() < 2)
+        return lines;
+    const auto& interfaces = pcapng_->interfaces();
+    for (size_t k = 0; k < interfaces.size(); ++k) {
+        const port_id_t port = const_cast<CaptureFile*>(this)->portOf(k);
+        const std::string text = port.h0 == 0xFFFF
+                                     ? std::to_string(port.h1) + "." + std::to_string(port.h2)
+                                     : std::to_string(port.h0);
+        lines.push_back("interface " + std::to_string(k) + " (section " +
+                        std::to_string(interfaces[k].section) + ") is port " + text);
+    }
+    return lines;
 }
 
 CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
@@ -237,7 +275,10 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.bytes = data;
     frame.length = header->caplen;
     frame.wireLength = header->len;
-    frame.micros = int64_t{header->ts.tv_sec} * 1000000 + header->ts.tv_usec;
+    // The file's seconds are unsigned 32-bit (to 2106); libpcap hands them
+    // on as signed, so times from 2038 on would read as from 1901.
+    const int64_t seconds = static_cast<uint32_t>(header->ts.tv_sec);
+    frame.micros = seconds * 1000000 + header->ts.tv_usec;
     frame.linkType = linkType_;
     frame.snapLength = snapLength_;
     frame.port = portOf(cookedInterface(frame));
@@ -280,8 +321,11 @@ CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
         std::string error;
         const bool opened = file->open(error);
         const size_t interfaces = opened ? file->interfaces() : 1;
-        file->setFirstPort(input.port ? *input.port : hostsimPort(nextPort));
+        file->setPorts(input.port ? *input.port : hostsimPort(nextPort), input.port.has_value(),
+                       &sparePort_);
         nextPort = static_cast<uint16_t>(nextPort + interfaces);
+        if (input.port && input.port->h0 != 0xFFFF)
+            sparePort_ = std::max<uint16_t>(sparePort_, input.port->h0 + interfaces);
         if (!opened) {
             report_.file(input.path, error);
             continue;
@@ -294,8 +338,16 @@ CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
             source->sort = std::make_unique<FrameSort>(sortMemory / sortWhole.size());
         sources_.push_back(std::move(source));
     }
+    sparePort_ = std::max(sparePort_, nextPort);
     for (auto& source : sources_)
         fill(*source);
+}
+
+void CaptureMerge::reportPorts(Report& report) const
+{
+    for (const auto& source : sources_)
+        for (const std::string& line : source->file->portLines())
+            report.note(source->file->path() + ": " + line);
 }
 
 CaptureMerge::~CaptureMerge() = default;
@@ -350,27 +402,34 @@ void CaptureMerge::readError(Source& source, unsigned long number, const std::st
     report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
 }
 
-// The whole file into the sort, then its first frame out.
+// The whole file into the sort, then its first frame out. A file that
+// cannot be sorted (no room for its runs) gives no frame.
 void CaptureMerge::fillSorted(Source& source)
 {
     std::string error;
     CapturedFrame frame;
+    bool sorted = true;
     while (!source.done) {
         switch (source.file->next(frame, error)) {
             case CaptureFile::Read::Frame:
                 if (source.sort->add(frame, error))
                     continue;
-                report_.file(source.file->path(), error);
+                sorted = false;
                 break;
             case CaptureFile::Read::Error:
                 readError(source, frame.number, error);
+                error.clear();
                 break;
             case CaptureFile::Read::End:
                 break;
         }
         source.done = true;
-        if (!source.sort->finish(error))
+        sorted = sorted && source.sort->finish(error);
+        if (!sorted) {
             report_.file(source.file->path(), error);
+            source.hasSorted = false;
+            return;
+        }
     }
     source.hasSorted = source.sort->next(source.sorted, error);
     if (!error.empty())

@@ -61,9 +61,18 @@ public:
     bool open(std::string& error);
     // Not a regular file: it cannot be read a second time.
     bool isStream() const { return stream_; }
-    // Interfaces described before the first frame (at least one).
+    // The ports the file takes from its first port on (at least one): every
+    // interface of a regular file, in all its sections; of a stream, those
+    // described before its first frame.
     size_t interfaces() const;
-    void setFirstPort(port_id_t port) { firstPort_ = port; }
+    // Interface k is traced on `first` plus k (a pair A.B: A.B+k) for k below
+    // interfaces(), or whenever `fixed` (the user gave the port); an
+    // interface of a stream described later takes the port *spare, which is
+    // then counted up, so that it collides with no other file's.
+    void setPorts(port_id_t first, bool fixed, uint16_t* spare);
+    // "interface K (section S) is port P", one line for each interface seen,
+    // when the file has more than one.
+    std::vector<std::string> portLines() const;
 
     enum class Read { Frame, End, Error };
     // The next frame in file order; on Error, `error` says what is wrong at
@@ -75,13 +84,18 @@ public:
 private:
     bool openPcap(std::FILE* stream, std::string& error);
     bool openPcapng(std::FILE* stream, std::string& error);
-    port_id_t portOf(size_t interface) const;
+    port_id_t portOf(size_t interface);
     // A compressed file's own problem explains a read error best.
     void preferGunzipProblem(std::string& error) const;
 
     std::string path_;
     port_id_t firstPort_{0, 0, 0};
-    pcap_t* pcap_ = nullptr;  // owns its stream
+    bool fixedPorts_ = false;
+    uint16_t* sparePort_ = nullptr;
+    size_t described_ = 0;              // interfaces of the whole file, when known
+    size_t reserved_ = 1;               // ports from firstPort_ on
+    std::vector<port_id_t> latePorts_;  // interfaces() on, of a stream
+    pcap_t* pcap_ = nullptr;            // owns its stream
     std::FILE* pcapngStream_ = nullptr;
     std::unique_ptr<PcapngReader> pcapng_;
     int linkType_ = 0;
@@ -110,6 +124,8 @@ public:
     bool next(CapturedFrame& frame, const std::string*& path);
 
     size_t openFiles() const { return sources_.size(); }
+    // Which interface of which file became which port, for the report.
+    void reportPorts(Report& report) const;
     // A file that must be read whole for a right order; empty when none.
     const std::string& restartWith() const { return restartWith_; }
 
@@ -126,6 +142,7 @@ private:
     int64_t lastPlayed_ = INT64_MIN;  // the latest time played so far
     bool canRestart_ = true;
     std::string restartWith_;
+    uint16_t sparePort_ = 0;  // after the ports of every file
 };
 
 }  // namespace replay

@@ -98,13 +98,16 @@ FrameSort::~FrameSort() = default;
 
 bool FrameSort::add(const CapturedFrame& frame, std::string& error)
 {
-    const size_t need = sizeof(FrameHeader) + frame.length;
-    // The index may double when it grows: count the room for that too.
-    const size_t used = held_.size() + 2 * index_.size() * sizeof(Index);
+    const size_t need = sizeof(FrameHeader) + frame.length + sizeof(Index);
+    const size_t used = held_.size() + index_.size() * sizeof(Index);
     if (!index_.empty() && used + need > memoryBytes_ && !spill(error))
         return false;
-    if (held_.capacity() == 0)
-        held_.reserve(memoryBytes_ / 2);  // untouched pages cost no memory
+    if (held_.capacity() == 0) {
+        // Room for a whole run at once, so that neither vector is ever copied
+        // to a larger one; pages not yet written take no memory.
+        held_.reserve(memoryBytes_);
+        index_.reserve(memoryBytes_ / (sizeof(FrameHeader) + sizeof(Index)));
+    }
     const FrameHeader header = headerOf(frame);
     const size_t at = held_.size();
     held_.resize(at + need);

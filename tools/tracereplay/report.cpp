@@ -18,7 +18,9 @@ const char* const kSummaries[] = {
     "skipped",
     "cut by the snap length (traced as captured)",
     "out of time order in their file (played in time order)",
-    "out of order beyond the reorder window of standard input (played late)",
+    "out of order beyond the reorder window of a stream (played late)",
+    "captured outside 1901-12-13 20:45:52 to 2038-01-19 03:14:07 UTC, which the trace's 32-bit "
+    "seconds hold (traced with their times wrapped)",
 };
 
 }  // namespace
@@ -71,7 +73,9 @@ void Report::note(const std::string& line)
 
 bool Report::inputSkipped() const
 {
-    return count(Problem::File) + count(Problem::Skipped) + count(Problem::Late) > 0;
+    return count(Problem::File) + count(Problem::Skipped) + count(Problem::Late) +
+               count(Problem::TimeRange) >
+           0;
 }
 
 void Report::print()

@@ -38,6 +38,7 @@ enum class Problem {
     Cut,         // a frame captured shorter than it was on the wire
     OutOfOrder,  // a frame earlier than the one before it in its file
     Late,        // out of order beyond the reorder window, played late
+    TimeRange,   // a capture time the trace record's 32-bit seconds cannot hold
 };
 
 class Report {
@@ -49,6 +50,8 @@ public:
     // "FILE: frame N: MESSAGE", shown for the first few of its kind.
     void frame(Problem kind, const std::string& path, unsigned long number,
                const std::string& message);
+    // Counted for the summary only, never shown frame by frame.
+    void countOnly(Problem kind) { ++counts_[static_cast<int>(kind)]; }
     // A line of its own, shown as given, that does not count as a problem.
     void note(const std::string& line);
 
@@ -60,7 +63,7 @@ public:
     void print();
 
 private:
-    static constexpr int kKinds = 5;
+    static constexpr int kKinds = 6;
 
     std::vector<std::string> lines_;
     unsigned long counts_[kKinds] = {};

@@ -253,12 +253,14 @@ std::string whyNotTraced(const CapturedFrame& frame, DecodeStatus status)
         return why + " (" + std::to_string(frame.length) + " bytes)";
     std::string cut = "captured " + std::to_string(frame.length) + " of " +
                       std::to_string(frame.wireLength) + " bytes";
-    if (frame.snapLength != 0)
+    if (frame.snapLength != 0 && frame.snapLength <= frame.length)  // editcap -s keeps the header's
         cut += " (snap length " + std::to_string(frame.snapLength) + ")";
     return status == DecodeStatus::Ok ? cut : cut + ": " + why;
 }
 
-void setClock(int64_t micros)
+// False when the seconds do not fit the trace record's 32 bits (from
+// 2038-01-19 on): the clock is set to them wrapped, as the record would.
+bool setClock(int64_t micros)
 {
     int64_t seconds = micros / kMicrosPerSecond;
     int64_t rest = micros % kMicrosPerSecond;
@@ -267,6 +269,7 @@ void setClock(int64_t micros)
         --seconds;
     }
     hostsimClockSet(static_cast<int32_t>(seconds), static_cast<int32_t>(rest));
+    return seconds >= INT32_MIN && seconds <= INT32_MAX;
 }
 
 // useCaptureTime: the library reads each frame's capture time as the time
@@ -291,10 +294,10 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
                 continue;
         }
         ++counts.matched;
-        if (useCaptureTime)
-            setClock(frame.micros);
-        DecodeStatus status =
-            replayer.replay(frame.bytes, frame.length, frame.linkType, frame.port);
+        if (useCaptureTime && !setClock(frame.micros))
+            report.countOnly(Problem::TimeRange);
+        DecodeStatus status = replayer.replay(frame.bytes, frame.length, frame.wireLength,
+                                              frame.linkType, frame.port);
         wraps.frameDone();
         if (status != DecodeStatus::Ok) {
             ++counts.skipped;
@@ -379,6 +382,7 @@ int runReplay(const Options& options)
             sortWhole.push_back(merge.restartWith());
             continue;
         }
+        merge.reportPorts(report);
         wraps.report(report);
         const bool written = outputs.write(api, report);
         report.print();

@@ -1,0 +1,118 @@
+# Fails when a preset would need a Debian package that scripts/deps.sh does
+# not install for it: every find_package, pkg_check_modules and find_library
+# of the project's CMake files, and every compiler, cross triplet and
+# emulator a preset names, must map (table below) to packages of the
+# deps.sh group that the preset's job installs. A find the table does not
+# know fails too: add it here and to deps.sh.
+#
+#   cmake -DSOURCE_DIR=<tree> -P checkDeps.cmake
+#
+# Groups: the replay preset configures everything outside tests/, bench/ and
+# fuzz/ and gets `build`; bench/ gets `bench`; tests/, fuzz/ and the presets
+# that build them (scripts/test.sh) get `test`. test and bench include build.
+cmake_minimum_required(VERSION 3.25)
+
+# What CMake looks for -> the packages that provide it.
+set(pkg_PkgConfig pkg-config)
+set(pkg_libpcap libpcap-dev)
+set(pkg_pcap libpcap-dev)
+set(pkg_pcap/pcap.h libpcap-dev)
+set(pkg_ZLIB zlib1g-dev)
+set(pkg_GTest libgtest-dev libgmock-dev)
+set(pkg_benchmark libbenchmark-dev)
+set(pkg_nm binutils)
+set(pkg_c++filt binutils)
+set(pkg_clang clang)
+set(pkg_clang++ clang libclang-rt-14-dev)
+set(pkg_/usr/src/googletest googletest)
+set(skipped tracelib)  # the project's own package (install tests)
+
+file(READ "${SOURCE_DIR}/scripts/deps.sh" deps)
+foreach(group build test bench)
+  string(REGEX MATCH "\n${group}=\\(([^)]*)\\)" _ "${deps}")
+  string(REGEX REPLACE "#[^\n]*" "" list "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "[ \t\n]+" ";" list "${list}")
+  set(group_${group} ${list})
+endforeach()
+list(APPEND group_test ${group_build})
+list(APPEND group_bench ${group_build})
+
+set(failures "")
+macro(require group what where)
+  if(NOT DEFINED pkg_${what})
+    list(APPEND failures "${where}: '${what}' has no package in checkDeps.cmake")
+  else()
+    foreach(package IN LISTS pkg_${what})
+      if(NOT package IN_LIST group_${group})
+        list(APPEND failures "${where}: '${what}' needs ${package}, not in deps.sh ${group}")
+      endif()
+    endforeach()
+  endif()
+endmacro()
+
+file(GLOB_RECURSE cmakeFiles RELATIVE "${SOURCE_DIR}"
+     "${SOURCE_DIR}/CMakeLists.txt" "${SOURCE_DIR}/*/CMakeLists.txt" "${SOURCE_DIR}/*.cmake")
+list(FILTER cmakeFiles EXCLUDE REGEX "^build/")
+foreach(rel IN LISTS cmakeFiles)
+  set(group build)
+  if(rel MATCHES "^(tests|fuzz)/")
+    set(group test)
+  elseif(rel MATCHES "^bench/")
+    set(group bench)
+  endif()
+  file(STRINGS "${SOURCE_DIR}/${rel}" lines REGEX "^[ \t]*(find_package|pkg_check_modules|find_library|find_path|find_program)\\(")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]*([a-z_]+)\\(([^)]*)\\).*" "\\1;\\2" call "${line}")
+    list(GET call 0 command)
+    list(GET call 1 args)
+    separate_arguments(args UNIX_COMMAND "${args}")
+    set(names "")
+    if(command STREQUAL "find_package")
+      list(GET args 0 names)
+    elseif(command STREQUAL "pkg_check_modules")
+      list(FILTER args EXCLUDE REGEX "^([A-Z_]+|IMPORTED_TARGET)$")
+      set(names ${args})
+    else()  # find_library/find_path/find_program(VAR [NAMES] name...)
+      list(REMOVE_AT args 0)
+      list(FILTER args EXCLUDE REGEX "^[A-Z_]+$")
+      list(GET args 0 names)  # the first name; the others are alternatives
+    endif()
+    foreach(name IN LISTS names)
+      if(NOT name IN_LIST skipped)
+        require(${group} ${name} "${rel}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+# The presets' own tools: compilers, cross triplets, emulators, sources.
+file(READ "${SOURCE_DIR}/CMakePresets.json" presets)
+string(JSON count LENGTH "${presets}" configurePresets)
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  string(JSON name GET "${presets}" configurePresets ${i} name)
+  string(JSON cache ERROR_VARIABLE none GET "${presets}" configurePresets ${i} cacheVariables)
+  set(group test)
+  if(name STREQUAL "replay")
+    set(group build)
+  elseif(name STREQUAL "bench")
+    set(group bench)
+  endif()
+  foreach(key CMAKE_CXX_COMPILER TRACELIB_CROSS_TRIPLET TRACELIB_CROSS_QEMU TRACELIB_GTEST_SOURCE_DIR)
+    string(JSON value ERROR_VARIABLE none GET "${cache}" ${key})
+    if(none OR value STREQUAL "")
+      continue()
+    elseif(key STREQUAL "TRACELIB_CROSS_TRIPLET")
+      set(pkg_${value} g++-${value})
+    elseif(key STREQUAL "TRACELIB_CROSS_QEMU")
+      set(pkg_${value} qemu-user)
+    endif()
+    require(${group} "${value}" "CMakePresets.json ${name}")
+  endforeach()
+endforeach()
+
+if(failures)
+  list(JOIN failures "\n  " text)
+  message(FATAL_ERROR "checkDeps: packages missing from scripts/deps.sh:\n  ${text}")
+endif()
+message(STATUS "checkDeps: every package the presets need is in scripts/deps.sh")
