@@ -75,15 +75,19 @@ ssize_t readUpTo(int fd, uint8_t* buffer, size_t size)
     return static_cast<ssize_t>(n);
 }
 
-// An SLL2 frame carries the index of the interface it was captured on,
-// which counts as an interface of the file; any other frame: 0.
-size_t cookedInterface(const CapturedFrame& frame)
+// An SLL2 frame carries the index of the interface it was captured on: its
+// port is that many past the port of its file (or pcapng interface). Any
+// other frame keeps its port.
+port_id_t withCookedInterface(port_id_t port, const CapturedFrame& frame)
 {
     CookedFrame cooked;
     if (frame.linkType != kLinkCooked2 ||
         !parseCooked(frame.bytes, frame.length, kLinkCooked2, cooked))
-        return 0;
-    return cooked.interfaceIndex;
+        return port;
+    const auto index = static_cast<uint16_t>(cooked.interfaceIndex);
+    if (port.h0 == 0xFFFF)
+        return hostsimPortPair(port.h1, static_cast<uint16_t>(port.h2 + index));
+    return hostsimPort(static_cast<uint16_t>(port.h0 + index));
 }
 
 std::string linkTypeText(int linkType)
@@ -233,7 +237,9 @@ std::vector<std::string> CaptureFile::portLines() const
         const std::string text = port.h0 == 0xFFFF
                                      ? std::to_string(port.h1) + "." + std::to_string(port.h2)
                                      : std::to_string(port.h0);
-        lines.push_back("interface " + std::to_string(k) + " (section " +
+        const std::string& name = interfaces[k].name;
+        lines.push_back("interface " + std::to_string(k) + " (" +
+                        (name.empty() ? "" : name + ", ") + "section " +
                         std::to_string(interfaces[k].section) + ") is port " + text);
     }
     return lines;
@@ -258,7 +264,7 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
         frame.micros = packet.micros;
         frame.linkType = interface.linkType;
         frame.snapLength = interface.snapLength;
-        frame.port = portOf(packet.interface + cookedInterface(frame));
+        frame.port = withCookedInterface(portOf(packet.interface), frame);
         return Read::Frame;
     }
     struct pcap_pkthdr* header = nullptr;
@@ -281,7 +287,7 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.micros = seconds * 1000000 + header->ts.tv_usec;
     frame.linkType = linkType_;
     frame.snapLength = snapLength_;
-    frame.port = portOf(cookedInterface(frame));
+    frame.port = withCookedInterface(portOf(0), frame);
     return Read::Frame;
 }
 
