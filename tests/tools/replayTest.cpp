@@ -185,6 +185,25 @@ TEST(Replay, SummaryLineSaysTheFramesAndTheTimeZone)
     EXPECT_EQ(countOf(local.out, ": 2024-05-14 15:00:00.0"), 3u) << local.out;
 }
 
+// `tcpdump -w - | tracereplay -c 3 -`: the count is reached long before the
+// writer ends the stream (it sleeps on), with and without a filter.
+TEST(Replay, CountEndsTheReadOfAStream)
+{
+    const std::vector<std::pair<std::string, std::string>> cases{{"-c 3", "fc-host.pcap"},
+                                                                 {"-c 2 -f vlan", "eth-fcoe.pcap"}};
+    for (const auto& [options, sample] : cases) {
+        ScratchDir dir;
+        const std::string fifo = dir.path("fifo");
+        const RunResult run =
+            runShell("mkfifo '" + fifo + "' && { (cat '" + samplePath(sample) +
+                         "'; exec sleep 60) >'" + fifo + "' & } && writer=$! &&",
+                     options + " -o '" + dir.path("t") + "' '" + fifo + "'",
+                     "; kill -0 $writer && touch '" + dir.path("alive") + "'; kill $writer");
+        EXPECT_TRUE(std::filesystem::exists(dir.path("alive"))) << options << run.err;
+        EXPECT_EQ(traceLines(readFile(dir.path("t"))).size(), size_t(options[3] - '0')) << options;
+    }
+}
+
 TEST(Replay, DumpIsWrittenBesideTheTrace)
 {
     ScratchDir dir;

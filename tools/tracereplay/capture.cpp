@@ -16,6 +16,7 @@
 #include "frameSort.h"
 #include "gunzipStream.h"
 #include "hostsim.h"
+#include "readFilter.h"
 
 namespace replay {
 
@@ -307,6 +308,7 @@ struct CaptureMerge::Source {
     std::deque<size_t> order;   // slots in play order, earliest first
     int64_t lastRead = std::numeric_limits<int64_t>::min();
     bool done = false;
+    unsigned long selected = 0;  // frames read that the selection kept
 
     std::unique_ptr<FrameSort> sort;  // set: the file is sorted whole
     CapturedFrame sorted;             // the sort's earliest frame
@@ -318,8 +320,8 @@ struct CaptureMerge::Source {
 
 CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
                            const std::vector<std::string>& sortWhole, size_t sortMemory,
-                           Report& report)
-    : report_(report)
+                           const Selection& selection, Report& report)
+    : report_(report), selection_(selection)
 {
     uint16_t nextPort = 0;
     for (const InputFile& input : inputs) {
@@ -403,6 +405,34 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
     source.order.insert(at, slot);
 }
 
+// The next frame of the file that the selection keeps; End once the file
+// gave its count.
+CaptureFile::Read CaptureMerge::readSelected(Source& source, CapturedFrame& frame,
+                                             std::string& error)
+{
+    if (selection_.count != 0 && source.selected == selection_.count)
+        return CaptureFile::Read::End;
+    for (;;) {
+        const CaptureFile::Read read = source.file->next(frame, error);
+        if (read != CaptureFile::Read::Frame)
+            return read;
+        std::string why;
+        const ReadFilter::Verdict verdict =
+            selection_.filter ? selection_.filter->matches(frame, why) : ReadFilter::Verdict::Match;
+        switch (verdict) {
+            case ReadFilter::Verdict::Match:
+                ++source.selected;
+                return read;
+            case ReadFilter::Verdict::NoMatch:
+                ++filteredOut_;
+                continue;
+            case ReadFilter::Verdict::Error:
+                filterProblem_ = source.file->path() + ": filter: " + why;
+                return CaptureFile::Read::End;
+        }
+    }
+}
+
 void CaptureMerge::readError(Source& source, unsigned long number, const std::string& error)
 {
     report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
@@ -416,7 +446,7 @@ void CaptureMerge::fillSorted(Source& source)
     CapturedFrame frame;
     bool sorted = true;
     while (!source.done) {
-        switch (source.file->next(frame, error)) {
+        switch (readSelected(source, frame, error)) {
             case CaptureFile::Read::Frame:
                 if (source.sort->add(frame, error))
                     continue;
@@ -448,10 +478,11 @@ void CaptureMerge::fill(Source& source)
         fillSorted(source);
         return;
     }
-    while (!source.done && source.order.size() < kReorderWindow && restartWith_.empty()) {
+    while (!source.done && source.order.size() < kReorderWindow && restartWith_.empty() &&
+           filterProblem_.empty()) {
         CapturedFrame frame;
         std::string error;
-        switch (source.file->next(frame, error)) {
+        switch (readSelected(source, frame, error)) {
             case CaptureFile::Read::Frame:
                 take(source, frame);
                 continue;
@@ -475,7 +506,7 @@ bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
         fill(*handedOut_);
         handedOut_ = nullptr;
     }
-    if (!restartWith_.empty())
+    if (!restartWith_.empty() || !filterProblem_.empty())
         return false;
     Source* earliest = nullptr;
     for (auto& source : sources_) {

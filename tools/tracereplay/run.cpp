@@ -232,16 +232,8 @@ private:
 };
 
 struct ReplayCounts {
-    unsigned long frames = 0;   // frames read from the files
-    unsigned long matched = 0;  // of those, frames the read filter let through
+    unsigned long frames = 0;   // frames played
     unsigned long skipped = 0;  // frames that could not be decoded
-    std::string filterProblem;  // the filter does not compile for a file read
-};
-
-// What selects frames: the read filter (none: every frame) and the count.
-struct Selection {
-    ReadFilter* filter = nullptr;
-    unsigned long count = 0;  // 0: no limit
 };
 
 std::string whyNotTraced(const CapturedFrame& frame, DecodeStatus status)
@@ -275,25 +267,13 @@ bool setClock(int64_t micros)
 // useCaptureTime: the library reads each frame's capture time as the time
 // of day; otherwise it reads the real time.
 ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool useCaptureTime,
-                          const Selection& selection, Report& report, Progress& progress,
-                          WrapWatch& wraps)
+                          unsigned long count, Report& report, Progress& progress, WrapWatch& wraps)
 {
     ReplayCounts counts;
     CapturedFrame frame;
     const std::string* path = nullptr;
-    while ((selection.count == 0 || counts.matched < selection.count) && merge.next(frame, path)) {
+    while ((count == 0 || counts.frames < count) && merge.next(frame, path)) {
         ++counts.frames;
-        if (selection.filter) {
-            std::string error;
-            ReadFilter::Verdict verdict = selection.filter->matches(frame, error);
-            if (verdict == ReadFilter::Verdict::Error) {
-                counts.filterProblem = *path + ": filter: " + error;
-                break;
-            }
-            if (verdict == ReadFilter::Verdict::NoMatch)
-                continue;
-        }
-        ++counts.matched;
         if (useCaptureTime && !setClock(frame.micros))
             report.countOnly(Problem::TimeRange);
         DecodeStatus status = replayer.replay(frame.bytes, frame.length, frame.wireLength,
@@ -313,11 +293,12 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
 }
 
 void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer, bool filtered,
-                  bool localTime)
+                  unsigned long filteredOut, bool localTime)
 {
     std::string frames = std::to_string(counts.frames) + " frames";
     if (filtered)
-        frames = std::to_string(counts.matched) + " of " + frames + " matched the filter";
+        frames = std::to_string(counts.frames) + " of " +
+                 std::to_string(counts.frames + filteredOut) + " frames matched the filter";
     std::fprintf(stderr,
                  "tracereplay: %s: %lu received, %lu transmitted, %lu skipped; times in %s\n",
                  frames.c_str(), replayer.received(), replayer.transmitted(), counts.skipped,
@@ -361,7 +342,8 @@ int runReplay(const Options& options)
         if (options.syslog)
             api.syslogTrace(true, nullptr);
 
-        CaptureMerge merge(options.inputs, sortWhole, options.sortMemory, report);
+        CaptureMerge merge(options.inputs, sortWhole, options.sortMemory,
+                           {filter.get(), options.frameCount}, report);
         if (merge.openFiles() == 0) {
             report.note("no capture file could be read: nothing written");
             report.print();
@@ -370,11 +352,10 @@ int runReplay(const Options& options)
         FrameReplayer replayer(api, options.local);
         WrapWatch wraps(api, options.buffers);
         Progress progress(!options.quiet);
-        ReplayCounts counts =
-            replayFrames(merge, replayer, !options.wallClock, {filter.get(), options.frameCount},
-                         report, progress, wraps);
-        if (!counts.filterProblem.empty()) {
-            report.note(counts.filterProblem + ": nothing written");
+        ReplayCounts counts = replayFrames(merge, replayer, !options.wallClock, options.frameCount,
+                                           report, progress, wraps);
+        if (!merge.filterProblem().empty()) {
+            report.note(merge.filterProblem() + ": nothing written");
             report.print();
             return kExitUsage;
         }
@@ -387,7 +368,8 @@ int runReplay(const Options& options)
         const bool written = outputs.write(api, report);
         report.print();
         if (!options.quiet)
-            printSummary(counts, replayer, filter != nullptr, options.localTime);
+            printSummary(counts, replayer, filter != nullptr, merge.filteredOut(),
+                         options.localTime);
         if (!written)
             return kExitNothingWritten;
         return report.inputSkipped() ? kExitSkipped : kExitOk;
