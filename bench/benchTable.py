@@ -29,6 +29,15 @@ RECORDING = [
     ("fc_rx_persistent", "traceRx, FC preset, ring kept in a file"),
 ]
 OUTPUT = [("save", "saveTrace"), ("dump", "debugDump")]
+# tracereplay over 3,000,000 frames; the sorted cases' peak RSS against the
+# in-order run's plus the default sort memory.
+REPLAY = [
+    ("replay/in_order", "tracereplay, 3 M frames in time order"),
+    ("replay/one_late", "tracereplay, 3 M frames, one late (sorted whole)"),
+    ("replay/shuffled", "tracereplay, 3 M frames shuffled (sorted whole)"),
+]
+REPLAY_FRAMES = 3_000_000
+SORT_MEMORY = 64 << 20
 BUFFER_COUNTS = [1, 8, 64]
 
 TIME_SCALE_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -48,7 +57,8 @@ def medians(results):
         row = {"reps": len(reps)}
         for field in ("real_time", "cpu_time"):
             row[field] = statistics.median(r[field] * scale for r in reps)
-        for field in ("allocs", "items_per_second", "bytes_per_second", "file_bytes", "wall_ms"):
+        for field in ("allocs", "items_per_second", "bytes_per_second", "file_bytes", "wall_ms",
+                      "peak_rss"):
             if field in reps[0]:
                 row[field] = statistics.median(r[field] for r in reps)
         table[name] = row
@@ -111,6 +121,24 @@ def output_rows(table):
     return rows
 
 
+def replay_rows(table):
+    rows = []
+    base = table.get("replay/in_order")
+    for key, label in REPLAY:
+        row = table.get(key)
+        if not row:
+            continue
+        mib = row["peak_rss"] / (1 << 20)
+        throughput = f"{row['items_per_second'] / 1e6:.2f} M frames/s, peak RSS {mib:.0f} MiB"
+        target = ""
+        if base and key != "replay/in_order":
+            ceiling = (base["peak_rss"] + SORT_MEMORY) / (1 << 20)
+            target = f"peak RSS <= {ceiling:.0f} MiB: {verdict(mib <= ceiling)}"
+        rows.append([label, f"{row['real_time'] / 1e6:.0f} ms (wall)", "", "", "", throughput,
+                     target])
+    return rows
+
+
 def cpu_model():
     try:
         with open("/proc/cpuinfo") as info:
@@ -135,7 +163,7 @@ def main():
           f"CPU time of the calling thread")
     print()
     header = ["Case", "Library", "Floor", "Ratio", "Allocs/op", "Throughput", "Target"]
-    rows = recording_rows(table) + output_rows(table)
+    rows = recording_rows(table) + output_rows(table) + replay_rows(table)
     print("| " + " | ".join(header) + " |")
     print("|" + "|".join(["---", "---:", "---:", "---:", "---:", "---", "---"]) + "|")
     for row in rows:

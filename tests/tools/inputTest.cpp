@@ -82,6 +82,7 @@ TEST(TimeOrder, BeyondTheWindowAFileIsSortedWhole)
     EXPECT_EQ(ids[0], "ee");
     EXPECT_EQ(ids[1], "b1");
     EXPECT_TRUE(contains(run.err, "a: out of order beyond the reorder window")) << run.err;
+    EXPECT_TRUE(contains(run.err, "1 frame out of time order in their file")) << run.err;
 }
 
 TEST(TimeOrder, BeyondTheWindowStandardInputIsPlayedLate)

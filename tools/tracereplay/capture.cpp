@@ -373,15 +373,10 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
         restartWith_ = path;
         return;
     }
-    if (late) {
+    if (late)
         report_.frame(Problem::Late, path, frame.number, "later than the reorder window allows");
-    } else if (frame.micros < source.lastRead) {
-        char earlier[48];
-        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
-                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
-        report_.frame(Problem::OutOfOrder, path, frame.number, earlier);
-    }
-    source.lastRead = frame.micros;
+    else
+        noteOrder(source, frame);
     size_t slot = source.held.size();
     if (source.spare.empty()) {
         source.held.emplace_back();
@@ -433,6 +428,19 @@ CaptureFile::Read CaptureMerge::readSelected(Source& source, CapturedFrame& fram
     }
 }
 
+// A frame earlier than the one read before it, put right by the window or
+// the sort.
+void CaptureMerge::noteOrder(Source& source, const CapturedFrame& frame)
+{
+    if (frame.micros < source.lastRead) {
+        char earlier[48];
+        std::snprintf(earlier, sizeof earlier, "%.6f s earlier than the frame before it",
+                      static_cast<double>(source.lastRead - frame.micros) / 1e6);
+        report_.frame(Problem::OutOfOrder, source.file->path(), frame.number, earlier);
+    }
+    source.lastRead = frame.micros;
+}
+
 void CaptureMerge::readError(Source& source, unsigned long number, const std::string& error)
 {
     report_.file(source.file->path(), "frame " + std::to_string(number) + ": " + error);
@@ -448,6 +456,7 @@ void CaptureMerge::fillSorted(Source& source)
     while (!source.done) {
         switch (readSelected(source, frame, error)) {
             case CaptureFile::Read::Frame:
+                noteOrder(source, frame);
                 if (source.sort->add(frame, error))
                     continue;
                 sorted = false;

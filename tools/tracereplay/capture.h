@@ -150,6 +150,7 @@ private:
     void fillSorted(Source& source);
     CaptureFile::Read readSelected(Source& source, CapturedFrame& frame, std::string& error);
     void take(Source& source, const CapturedFrame& frame);
+    void noteOrder(Source& source, const CapturedFrame& frame);
     void readError(Source& source, unsigned long number, const std::string& error);
 
     std::vector<std::unique_ptr<Source>> sources_;

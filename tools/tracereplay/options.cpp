@@ -29,12 +29,16 @@ Captures:
   -r CAPTURE[@PORT]     frames passed through: a number (file.pcap@3) or a
                         port pair (file.pcap@2.7). By default ports are
                         numbered from 0 over the files in the order given.
-                        Interfaces: each interface of a pcapng file is a port
-                        of its own: interface k of file@N is port N+k (of
-                        file@A.B, the pair A.B+k). Without @, a file's
-                        ports follow those of the file before; a pcapng
-                        file counts the interfaces described before its
-                        first frame.
+                        A name that exists as a file is that file, '@' and
+                        all. Any input that is not a regular file (a pipe,
+                        a FIFO, <(zcat f.gz)) is read once, as a stream.
+                        Interfaces: each interface of a pcapng file, in
+                        every section, is a port of its own: interface k of
+                        file@N is port N+k (of file@A.B, the pair A.B+k).
+                        Without @, a file's ports follow those of the file
+                        before; an interface a stream describes after its
+                        first frame takes the first port after every file's.
+                        The report lists which interface became which port.
                         Link types: Ethernet (1), FC-2 (224), FC-2 with frame
                         delimiters (225). FCoE frames (EtherType 0x8906, with
                         or without VLAN tags) are traced as FC frames.
@@ -88,7 +92,9 @@ and the last one given is tried first; a frame goes to the first that matches.
 
 Output:
   -o, -w, --output FILE the saved trace file ('-' or none: standard output);
-                        checked before the replay starts
+                        checked before the replay starts, refused when it is
+                        one of the captures; written whole under a temporary
+                        name, then renamed
   --dump FILE           also write the library's debug dump
   --syslog              mirror every trace to the system log, one line each;
                         the lines are copied to standard error
@@ -107,10 +113,11 @@ Short options combine: -qr FILE, -c10.
 
 Exit status:
   0  every frame was replayed and the output written
-  1  the output was written, but a file or frame was skipped
+  1  the output was written, but a file or frame was skipped, a frame was
+     played late, or a capture time did not fit the trace (from 2038 on)
   2  bad command line, or a filter expression that does not compile
-  3  nothing was written (the output cannot be written, or no capture
-     file could be read)
+  3  an output could not be written (a file, the dump, standard output,
+     or its temporary file in $TMPDIR), or no capture file could be read
 
 Examples:
   tracereplay samples/fc-host.pcap
