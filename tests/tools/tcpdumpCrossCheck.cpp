@@ -1,8 +1,8 @@
 // tracereplay against tcpdump on the same files: a read filter selects the
 // frames tcpdump prints for the same expression (and -c the same first
 // ones), cooked captures written by tcpdump decode to the frames that were
-// sent, and gzip'd captures read as the capture inside. Exits 77 (skipped)
-// without tcpdump.
+// sent, and gzip'd and zstd'd captures read as the capture inside. Exits 77
+// (skipped) without tcpdump.
 //
 // data/tcpdump-any-lo.pcap (SLL2) and data/tcpdump-y-linux-sll-lo.pcap (SLL)
 // are `tcpdump -i any` and `tcpdump -i any -y LINUX_SLL` while the frames of
@@ -171,48 +171,64 @@ TEST(CookedCapture, OutgoingFramesAreTransmitted)
         << run.err;
 }
 
-// gzip'd pcap and pcapng by path, by standard input and through a pipe;
-// two gzip members one after the other are one capture.
-TEST(Compressed, GzipCapturesReadAsTheCaptureInside)
+struct Compressor {
+    const char* name;     // as the tool's messages give it
+    std::string command;  // compresses standard input to standard output
+    std::string magic;    // the first bytes of its output
+};
+
+class Compressed : public ::testing::TestWithParam<Compressor> {};
+
+// pcap and pcapng by path, by standard input and through a pipe; two
+// compressed members one after the other are one capture.
+TEST_P(Compressed, CapturesReadAsTheCaptureInside)
 {
     ScratchDir dir;
     const std::string host = samplePath("fc-host.pcap");
     const std::string pcapng = dir.path("eth.pcapng");
     ASSERT_EQ(runProgram("editcap", {"-F", "pcapng", kEthFcoe, pcapng}).exitCode, 0);
-    auto gzip = [&](const std::string& command, const std::string& name) {
+    const std::string& compress = GetParam().command;
+    auto shell = [&](const std::string& command, const std::string& name) {
         const std::string path = dir.path(name);
         EXPECT_EQ(runProgram("sh", {"-c", "{ " + command + "; } >'" + path + "'"}).exitCode, 0);
         return path;
     };
-    const std::string hostGz = gzip("gzip -c '" + host + "'", "host.gz");
-    const std::string pcapngGz = gzip("gzip -c '" + pcapng + "'", "eth.pcapng.gz");
-    const std::string split =
-        gzip("head -c 999 '" + host + "' | gzip; tail -c +1000 '" + host + "' | gzip", "split.gz");
+    const std::string hostZ = shell(compress + " <'" + host + "'", "host.z");
+    const std::string pcapngZ = shell(compress + " <'" + pcapng + "'", "eth.pcapng.z");
+    const std::string split = shell(
+        "head -c 999 '" + host + "' | " + compress + "; tail -c +1000 '" + host + "' | " + compress,
+        "split.z");
     const std::string plain = runReplay({host, pcapng}).out;
     ASSERT_FALSE(traceLines(plain).empty());
-    EXPECT_EQ(runReplay({hostGz, pcapngGz}).out, plain);
-    EXPECT_EQ(runReplay({"-", pcapngGz}, hostGz).out, plain);
+    EXPECT_EQ(runReplay({hostZ, pcapngZ}).out, plain);
+    EXPECT_EQ(runReplay({"-", pcapngZ}, hostZ).out, plain);
     EXPECT_EQ(runReplay({split, pcapng}).out, plain);
     const RunResult piped =
-        runShell("gzip -c '" + host + "' |", "-o '" + dir.path("t") + "' -", "");
+        runShell(compress + " <'" + host + "' |", "-o '" + dir.path("t") + "' -", "");
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
     EXPECT_EQ(traceLines(readFile(dir.path("t"))), traceLines(runReplay({host}).out));
 }
 
-TEST(Compressed, CutOrCorruptGzipIsReported)
+TEST_P(Compressed, CutOrCorruptDataIsReported)
 {
     ScratchDir dir;
-    const std::string gz = runProgram("gzip", {"-c", samplePath("fc-host.pcap")}).out;
-    writeFile(dir.path("cut.gz"), gz.substr(0, gz.size() / 2));
-    writeFile(dir.path("bad.gz"), "\x1f\x8bjunk");
-    const RunResult cut = runReplay({"-o", dir.path("t"), dir.path("cut.gz")});
-    EXPECT_EQ(cut.exitCode, 1);
-    EXPECT_TRUE(contains(cut.err, "cut.gz: frame ")) << cut.err;
-    EXPECT_TRUE(contains(cut.err, ": gzip data cut short")) << cut.err;
-    const RunResult bad = runReplay({"-o", dir.path("t"), dir.path("bad.gz")});
+    const std::string whole =
+        runProgram("sh", {"-c", GetParam().command + " <'" + samplePath("fc-host.pcap") + "'"}).out;
+    writeFile(dir.path("cut"), whole.substr(0, whole.size() - 20));
+    writeFile(dir.path("bad"), GetParam().magic + "junkjunk");
+    const std::string name = GetParam().name;
+    const RunResult cut = runReplay({"-o", dir.path("t"), dir.path("cut")});
+    EXPECT_NE(cut.exitCode, 0);
+    EXPECT_TRUE(contains(cut.err, ": " + name + " data cut short")) << cut.err;
+    const RunResult bad = runReplay({"-o", dir.path("t"), dir.path("bad")});
     EXPECT_EQ(bad.exitCode, 3);
-    EXPECT_TRUE(contains(bad.err, "bad.gz: gzip data: ")) << bad.err;
+    EXPECT_TRUE(contains(bad.err, "bad: " + name + " data: ")) << bad.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(, Compressed,
+                         ::testing::Values(Compressor{"gzip", "gzip -c", "\x1f\x8b"},
+                                           Compressor{"zstd", "zstd -q -c", "\x28\xb5\x2f\xfd"}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 

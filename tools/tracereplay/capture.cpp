@@ -14,7 +14,7 @@
 #include "cookedFrame.h"
 #include "frameDecode.h"
 #include "frameSort.h"
-#include "gunzipStream.h"
+#include "compressedInput.h"
 #include "hostsim.h"
 #include "readFilter.h"
 
@@ -136,9 +136,9 @@ bool CaptureFile::open(std::string& error)
     uint8_t m[kMagicBytes];
     size_t magicBytes = static_cast<size_t>(got);
     std::memcpy(m, input->prefix, magicBytes);
-    if (isGzip(m, magicBytes)) {
+    if (isCompressed(m, magicBytes)) {
         magicBytes = kMagicBytes;
-        stream = openGunzip(stream, m, magicBytes, gunzip_, error);
+        stream = openDecompressed(stream, m, magicBytes, compressed_, error);
         if (!stream)
             return false;
         std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
@@ -147,13 +147,13 @@ bool CaptureFile::open(std::string& error)
                                                       uint32_t{m[2]} << 8 | m[3]) == kPcapngMagic;
     const bool opened = pcapng ? openPcapng(stream, error) : openPcap(stream, error);
     if (!opened)
-        preferGunzipProblem(error);
+        preferDecompressionProblem(error);
     return opened;
 }
 
-void CaptureFile::preferGunzipProblem(std::string& error) const
+void CaptureFile::preferDecompressionProblem(std::string& error) const
 {
-    std::string problem = gunzipProblem(gunzip_);
+    std::string problem = decompressionProblem(compressed_);
     if (!problem.empty())
         error = problem;
 }
@@ -255,7 +255,7 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
             return Read::End;
         frame.number = ++frames_;
         if (read == PcapngReader::Read::Error) {
-            preferGunzipProblem(error);
+            preferDecompressionProblem(error);
             return Read::Error;
         }
         const PcapngInterface& interface = pcapng_->interfaces()[packet.interface];
@@ -276,7 +276,7 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.number = ++frames_;
     if (result != 1) {
         error = pcap_geterr(pcap_);
-        preferGunzipProblem(error);
+        preferDecompressionProblem(error);
         return Read::Error;
     }
     frame.bytes = data;

@@ -31,7 +31,7 @@ typedef struct pcap pcap_t;
 
 namespace replay {
 
-class GunzipStream;
+class Decompressor;
 
 constexpr size_t kReorderWindow = 1024;
 constexpr size_t kDefaultSortMemory = size_t{64} << 20;
@@ -86,7 +86,7 @@ private:
     bool openPcapng(std::FILE* stream, std::string& error);
     port_id_t portOf(size_t interface);
     // A compressed file's own problem explains a read error best.
-    void preferGunzipProblem(std::string& error) const;
+    void preferDecompressionProblem(std::string& error) const;
 
     std::string path_;
     port_id_t firstPort_{0, 0, 0};
@@ -102,7 +102,7 @@ private:
     uint32_t snapLength_ = 0;
     unsigned long frames_ = 0;
     bool stream_ = false;
-    const GunzipStream* gunzip_ = nullptr;  // owned by the stream it inflates
+    const Decompressor* compressed_ = nullptr;  // owned by the stream it decompresses
 };
 
 struct InputFile {

@@ -42,7 +42,7 @@ Captures:
                         Link types: Ethernet (1), FC-2 (224), FC-2 with frame
                         delimiters (225). FCoE frames (EtherType 0x8906, with
                         or without VLAN tags) are traced as FC frames.
-                        Files may be gzip-compressed.
+                        Files may be compressed with gzip or zstd.
                         Linux cooked captures (113, 276) are traced as the
                         Ethernet frames they carry; an SLL2 frame's interface
                         index is added to its file's port.
