@@ -204,6 +204,17 @@ TEST(Replay, CountEndsTheReadOfAStream)
     }
 }
 
+// As tcpdump reads it; the tool takes it for a file but says what to do.
+TEST(Replay, ExpressionGivenAsAFileIsPointedOut)
+{
+    const RunResult run = runReplay({"-r", samplePath("fc-target.pcap"), "ether proto 0x8906"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.err,
+                         "tracereplay: ether proto 0x8906: a filter expression? give it "
+                         "with -f\n"))
+        << run.err;
+}
+
 TEST(Replay, DumpIsWrittenBesideTheTrace)
 {
     ScratchDir dir;

@@ -305,6 +305,17 @@ void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer, boo
                  localTime ? "local time" : "UTC");
 }
 
+// `tracereplay -r f.pcap 'ether proto 0x8906'`, as tcpdump takes it: a
+// missing "file" with a blank in its name is most likely an expression.
+void noteExpressionsGivenAsFiles(const Options& options, Report& report)
+{
+    for (const InputFile& input : options.inputs) {
+        struct stat status;
+        if (input.path.find(' ') != std::string::npos && stat(input.path.c_str(), &status) != 0)
+            report.note(input.path + ": a filter expression? give it with -f");
+    }
+}
+
 }  // namespace
 
 int runReplay(const Options& options)
@@ -344,6 +355,7 @@ int runReplay(const Options& options)
 
         CaptureMerge merge(options.inputs, sortWhole, options.sortMemory,
                            {filter.get(), options.frameCount}, report);
+        noteExpressionsGivenAsFiles(options, report);
         if (merge.openFiles() == 0) {
             report.note("no capture file could be read: nothing written");
             report.print();
