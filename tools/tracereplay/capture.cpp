@@ -163,8 +163,10 @@ bool CaptureFile::openPcap(std::FILE* stream, std::string& error)
     char message[PCAP_ERRBUF_SIZE] = "";
     pcap_ = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, message);
     if (!pcap_) {
-        std::fclose(stream);
         error = message;
+        preferDecompressionProblem(error);
+        std::fclose(stream);  // and the decompressor with it
+        compressed_ = nullptr;
         return false;
     }
     linkType_ = pcap_datalink(pcap_);
