@@ -184,7 +184,7 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
     pcapng_ = std::make_unique<PcapngReader>(stream);
     if (pcapng_->peek(error) == PcapngReader::Read::Error)
         return false;
-    if (!stream_)
+    if (!stream_ && !compressed_)  // a compressed file's later interfaces count as a stream's
         if (std::FILE* scan = std::fopen(path_.c_str(), "rb")) {
             described_ = countPcapngInterfaces(scan);
             std::fclose(scan);
