@@ -21,8 +21,8 @@ struct FailedOutput {
 
 class OutputFails : public ::testing::TestWithParam<FailedOutput> {};
 
-// dash's ulimit -f counts 512-byte blocks; SIGXFSZ ignored turns the
-// limit into write errors (EFBIG), as a full disk gives ENOSPC.
+// ulimit -f 1: 512 bytes (dash) or 1 KB (bash), less than the trace; with
+// SIGXFSZ ignored the limit fails writes (EFBIG) as a full disk does (ENOSPC).
 TEST_P(OutputFails, WithTheReasonAndStatus3)
 {
     const FailedOutput& c = GetParam();
@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedOutput{"FullDumpDevice", "", "-o /dev/null --dump /dev/full", "",
                                    "/dev/full: cannot write: No space left"},
                       FailedOutput{
-                          "FullTemporaryDirectory", "trap '' XFSZ; ulimit -f 2;", "", ">/dev/null",
+                          "FullTemporaryDirectory", "trap '' XFSZ; ulimit -f 1;", "", ">/dev/null",
                           "cannot hold the saved trace for standard output: File too large"}),
     [](const auto& row) { return std::string(row.param.name); });
 

@@ -109,6 +109,8 @@ CaptureFile::~CaptureFile()
         std::fclose(pcapngStream_);
 }
 
+// Every input is opened here, whatever it is: the one place that decides
+// what a name refers to and how its bytes are read.
 bool CaptureFile::open(std::string& error)
 {
     const int fd = path_ == "-" ? STDIN_FILENO : ::open(path_.c_str(), O_RDONLY);
@@ -184,11 +186,15 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
     pcapng_ = std::make_unique<PcapngReader>(stream);
     if (pcapng_->peek(error) == PcapngReader::Read::Error)
         return false;
-    if (!stream_ && !compressed_)  // a compressed file's later interfaces count as a stream's
-        if (std::FILE* scan = std::fopen(path_.c_str(), "rb")) {
-            described_ = countPcapngInterfaces(scan);
-            std::fclose(scan);
-        }
+    // The ports of the next file follow this file's interfaces, all of them:
+    // a regular file is opened once more to count them from the block
+    // headers; a stream's later interfaces get spare ports instead, and so
+    // do a compressed file's, whose raw bytes are no pcapng blocks.
+    std::FILE* scan = stream_ || compressed_ ? nullptr : std::fopen(path_.c_str(), "rb");
+    if (scan) {
+        described_ = countPcapngInterfaces(scan);
+        std::fclose(scan);
+    }
     const auto& interfaces = pcapng_->interfaces();
     if (interfaces.empty())
         return true;  // no frames either
