@@ -33,8 +33,8 @@ constexpr int kLinkEthernet = 1;        // Ethernet II, may carry FCoE
 constexpr int kLinkFc2 = 224;           // FC-2 frame: header and payload
 constexpr int kLinkFc2Delimited = 225;  // SOF, header, payload, CRC, EOF
 
-constexpr int kLinkCooked = 113;        // Linux cooked capture (SLL)
-constexpr int kLinkCooked2 = 276;       // Linux cooked capture v2 (SLL2): with the interface index
+constexpr int kLinkCooked = 113;   // Linux cooked capture (SLL)
+constexpr int kLinkCooked2 = 276;  // Linux cooked capture v2 (SLL2): with the interface index
 constexpr int kSupportedLinkTypes[] = {kLinkEthernet, kLinkFc2, kLinkFc2Delimited, kLinkCooked,
                                        kLinkCooked2};
 
@@ -68,8 +68,8 @@ HostsimEof fcoeEof(uint8_t code);
 enum class DecodeStatus {
     Ok,
     UnsupportedLinkType,
-    TooShort,  // fewer bytes than the headers (and trailers) need
-    TooLong,   // larger than any frame the record can hold
+    TooShort,     // fewer bytes than the headers (and trailers) need
+    TooLong,      // larger than any frame the record can hold
     NotEthernet,  // a cooked frame of a protocol that has no EtherType
 };
 

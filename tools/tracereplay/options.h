@@ -22,8 +22,8 @@ struct Options {
     std::string outputPath;                  // empty: standard output
     std::string dumpPath;                    // empty: no debug dump
     size_t sortMemory = kDefaultSortMemory;  // for files sorted whole
-    std::optional<std::string> readFilter;  // a tcpdump filter expression
-    unsigned long frameCount = 0;           // stop after this many frames; 0: no limit
+    std::optional<std::string> readFilter;   // a tcpdump filter expression
+    unsigned long frameCount = 0;            // stop after this many frames; 0: no limit
     bool syslog = false;
     bool wallClock = false;
     bool localTime = false;  // trace times in the local time zone, not UTC
