@@ -1,5 +1,5 @@
-// Timeval, WorldWideName and their printable forms. Times print as UTC,
-// "YYYY-MM-DD hh:mm:ss.uuuuuu". Name texts never touch the heap: they are
+// Timeval, WorldWideName and their printable forms. Times print as UTC (or
+// local time, when asked), "YYYY-MM-DD hh:mm:ss.uuuuuu". Name texts never touch the heap: they are
 // written into a small per-thread ring of static buffers (see
 // kHostsimWwnRingSlots in hostsim.h for how long a text stays valid).
 #include <stdint.h>
@@ -12,6 +12,7 @@ namespace {
 
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr size_t kWwnTextBytes = 24;   // "xx:" * 8, last colon becomes the NUL
+bool timesInLocalZone = false;
 
 char* nextRingSlot()
 {
@@ -40,6 +41,11 @@ void formatColonHex(const WorldWideName& name, char* text)
 
 }  // namespace
 
+void hostsimTimesInLocalZone(bool local)
+{
+    timesInLocalZone = local;
+}
+
 Timeval::Timeval() : tv_sec(0), tv_usec(0) {}
 
 Timeval::Timeval(long sec, long usec)
@@ -67,7 +73,7 @@ TimevalString::TimevalString(Timeval& tv)
     t.normalize();
     time_t seconds = static_cast<time_t>(t.tv_sec);
     struct tm parts;
-    if (!gmtime_r(&seconds, &parts)) {
+    if (!(timesInLocalZone ? localtime_r(&seconds, &parts) : gmtime_r(&seconds, &parts))) {
         snprintf(text_m, sizeof text_m, "%ld.%06ld", static_cast<long>(t.tv_sec),
                  static_cast<long>(t.tv_usec));
         return;

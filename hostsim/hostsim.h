@@ -19,4 +19,8 @@
 // the same thread.
 constexpr unsigned kHostsimWwnRingSlots = 16;
 
+// Times print as UTC; switched on, in the local time zone (TZ) in the same
+// form. Process-wide: set it before times are formatted.
+void hostsimTimesInLocalZone(bool local);
+
 #endif

@@ -12,10 +12,13 @@
 # when it installs, the full apt log in $DEPS_LOG (default build/deps.log).
 set -euo pipefail
 
-build=(cmake g++ make binutils pkg-config libpcap-dev zlib1g-dev)
+build=(cmake g++ make binutils pkg-config libpcap-dev zlib1g-dev libzstd-dev)
 test=(
   libgtest-dev libgmock-dev googletest           # GoogleTest, and its sources for cross builds
   tshark                                         # the replay tool's cross-check
+  tcpdump                                        # captures and filters the replay tests compare with
+  zstd                                           # compresses captures in the replay tests
+  man-db                                         # renders the manual pages in their check
   clang libclang-rt-14-dev                       # the fuzz targets
   valgrind
   rsyslog                                        # the mirroring tests' own log daemon

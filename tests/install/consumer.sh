@@ -8,6 +8,7 @@ mode=$1 build=$(cd "$2" && pwd) source=$(cd "$3" && pwd) work=$4
 prefix=$work/prefix libdir=$work/prefix/${TRACELIB_LIBDIR:-lib} out=$work/$mode-consumer
 version=${TRACELIB_VERSION:?} cxx=${CONSUMER_CXX:-c++} cxxflags=${CONSUMER_CXXFLAGS:-} ldflags=${CONSUMER_LDFLAGS:-}
 major=${version%%.*} lib=$libdir/libtracelib.so.${TRACELIB_VERSION}
+mandir=$prefix/${TRACELIB_MANDIR:-share/man}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # Without a library path the program finds the installed library by SONAME.
 loads_installed() {
@@ -52,6 +53,11 @@ install)
     fail "tracereplay not installed"
   { [ -x "$prefix/bin/tracerecover" ] && loads_installed "$prefix/bin/tracerecover"; } ||
     fail "tracerecover not installed"
+  # `man TOOL` finds the installed page through the prefix's man directory.
+  for tool in tracerecover $([ "${TRACELIB_TOOLS:-0}" != 1 ] || echo tracereplay); do
+    [ "$(MANPATH=$mandir man -w "$tool" 2>/dev/null)" = "$mandir/man1/$tool.1" ] ||
+      ! command -v man >/dev/null || fail "man $tool does not find $mandir/man1/$tool.1"
+  done
   ;;
 cmake)
   CC=${CONSUMER_CC:-cc} CXX=$cxx cmake -S "$source/tests/install/consumer" -B "$out" -DCMAKE_BUILD_TYPE=Release \

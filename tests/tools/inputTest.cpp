@@ -203,7 +203,7 @@ TEST(Pcapng, EveryInterfaceOfEverySectionIsAPortOfItsOwn)
 // while two datagrams went by (so each is seen on both interfaces), with
 // nanosecond times and statistics blocks; the capture host's description
 // is blanked out.
-TEST(Pcapng, DumpcapInterfacesArePortsFromTheFilesPort)
+TEST(Pcapng, DumpcapInterfacesArePortsFromTheFilesPortShownWithTheirNames)
 {
     const RunResult run = runReplay({DATA_DIR "/dumpcap-two-interfaces.pcapng@6"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -211,6 +211,7 @@ TEST(Pcapng, DumpcapInterfacesArePortsFromTheFilesPort)
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_TRUE(contains(lines[0], "02:44:49.965346 port 6 ")) << lines[0];
     EXPECT_TRUE(contains(lines[1], "02:44:49.965346 port 7 ")) << lines[1];
+    EXPECT_TRUE(contains(run.err, "interface 1 (lo, section 1) is port 7\n")) << run.err;
 }
 
 TEST(Wrap, IsReportedWithASizeThatHoldsEverything)

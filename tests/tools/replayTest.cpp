@@ -2,6 +2,7 @@
 // files against golden files, local addresses, the system log and the dump.
 #include <gtest/gtest.h>
 
+#include "options.h"
 #include "support.h"
 
 namespace {
@@ -40,7 +41,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandLine{"UnknownMatch", {"--filter", "match=ip", "x"}, "unknown match"},
         BadCommandLine{"FieldOfOtherKind", {"--filter", "match=eth,rctl=22", "x"}, "does not fit"},
         BadCommandLine{"BadLocal", {"--local", "host", "x"}, "neither a MAC"},
-        BadCommandLine{"StdinTwice", {"-", "-@2"}, "standard input ('-') given more than once"}),
+        BadCommandLine{"StdinTwice", {"-", "-@2"}, "standard input ('-') given more than once"},
+        BadCommandLine{"CountZero", {"-c", "0", "x"}, "invalid frame count 0"},
+        BadCommandLine{"TwoExpressions", {"-f", "arp", "-F", "/dev/null", "x"}, "more than one"},
+        BadCommandLine{"NoExpressionFile", {"-F", "/nonexistent", "x"}, "No such file"},
+        BadCommandLine{"UnknownInCluster", {"-qz", "x"}, "unknown option -z"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Options, VersionIsTheProjectVersion)
@@ -48,6 +53,35 @@ TEST(Options, VersionIsTheProjectVersion)
     const RunResult run = runReplay({"--version"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "tracereplay (traceLib) " PROJECT_VERSION "\n");
+}
+
+struct ShortOptions {
+    Args args;
+    bool quiet;
+    std::string output;
+    unsigned long count;
+    std::string input;
+};
+
+// As getopt reads them: a value may follow in the same argument, and an
+// argument taken as a value is not split.
+TEST(Options, ShortOptionsCombine)
+{
+    const std::vector<ShortOptions> cases{
+        {{"-qr", "f"}, true, "", 0, "f"},
+        {{"-qc10", "f"}, true, "", 10, "f"},
+        {{"-c", "5", "-qwout", "f"}, true, "out", 5, "f"},
+        {{"-o", "-qx", "f"}, false, "-qx", 0, "f"},
+        {{"-q", "--", "-qr"}, true, "", 0, "-qr"},
+    };
+    for (const ShortOptions& c : cases) {
+        const replay::Options options = replay::parseOptions(c.args);
+        EXPECT_EQ(options.quiet, c.quiet) << c.args[0];
+        EXPECT_EQ(options.outputPath, c.output) << c.args[0];
+        EXPECT_EQ(options.frameCount, c.count) << c.args[0];
+        ASSERT_EQ(options.inputs.size(), 1u) << c.args[0];
+        EXPECT_EQ(options.inputs[0].path, c.input);
+    }
 }
 
 TEST(Options, StandardInputTakesAPort)
@@ -90,7 +124,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   "id=2,name=ELS,entries=256", "--fc", "--filter",
                                   "buffer=2,match=els", samplePath("fc-host.pcap") + "@1",
                                   samplePath("fc-target.pcap") + "@2.7"},
-                                 "samples-routed.trace"}),
+                                 "samples-routed.trace"},
+                      GoldenCase{"CombinedShortOptions",
+                                 {"-qr", kSamples[0], "-c1000", kSamples[1], kSamples[2]},
+                                 "samples-default.trace"},
+                      GoldenCase{"FilterThatTakesEveryFrame",
+                                 {"-f", "len > 0", kSamples[0], kSamples[1], kSamples[2]},
+                                 "samples-default.trace"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct LocalCase {
@@ -127,6 +167,52 @@ TEST(Replay, SyslogMirrorsEveryTraceToStandardError)
     const RunResult run = runReplay({"--syslog", "-o", "/dev/null", samplePath("fc-target.pcap")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(countOf(run.err, " rx r_ctl "), kTargetFrames) << run.err;
+}
+
+// Also when standard error is not a terminal; -q silences it.
+TEST(Replay, SummaryLineSaysTheFramesAndTheTimeZone)
+{
+    const std::string target = samplePath("fc-target.pcap");
+    const RunResult utc = runProgram(TRACEREPLAY_PATH, {"-o", "/dev/null", target});
+    EXPECT_EQ(utc.err,
+              "tracereplay: 7 frames: 7 received, 0 transmitted, 0 skipped; times in UTC\n");
+    EXPECT_TRUE(runProgram(TRACEREPLAY_PATH, {"-qo", "/dev/null", target}).err.empty());
+    const RunResult local = runProgram(
+        "env", {"TZ=XST-5:30", TRACEREPLAY_PATH, "--local-time", "-f", "len > 60", target});
+    EXPECT_EQ(local.err,
+              "tracereplay: 3 of 7 frames matched the filter: 3 received, 0 transmitted, "
+              "0 skipped; times in local time\n");
+    EXPECT_EQ(countOf(local.out, ": 2024-05-14 15:00:00.0"), 3u) << local.out;
+}
+
+// `tcpdump -w - | tracereplay -c 3 -`: the count is reached long before the
+// writer ends the stream (it sleeps on), with and without a filter.
+TEST(Replay, CountEndsTheReadOfAStream)
+{
+    const std::vector<std::pair<std::string, std::string>> cases{{"-c 3", "fc-host.pcap"},
+                                                                 {"-c 2 -f vlan", "eth-fcoe.pcap"}};
+    for (const auto& [options, sample] : cases) {
+        ScratchDir dir;
+        const std::string fifo = dir.path("fifo");
+        const RunResult run =
+            runShell("mkfifo '" + fifo + "' && { (cat '" + samplePath(sample) +
+                         "'; exec sleep 60) >'" + fifo + "' & } && writer=$! &&",
+                     options + " -o '" + dir.path("t") + "' '" + fifo + "'",
+                     "; kill -0 $writer && touch '" + dir.path("alive") + "'; kill $writer");
+        EXPECT_TRUE(std::filesystem::exists(dir.path("alive"))) << options << run.err;
+        EXPECT_EQ(traceLines(readFile(dir.path("t"))).size(), size_t(options[3] - '0')) << options;
+    }
+}
+
+// As tcpdump reads it; the tool takes it for a file but says what to do.
+TEST(Replay, ExpressionGivenAsAFileIsPointedOut)
+{
+    const RunResult run = runReplay({"-r", samplePath("fc-target.pcap"), "ether proto 0x8906"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.err,
+                         "tracereplay: ether proto 0x8906: a filter expression? give it "
+                         "with -f\n"))
+        << run.err;
 }
 
 TEST(Replay, DumpIsWrittenBesideTheTrace)

@@ -179,6 +179,8 @@ const char* decodeStatusText(DecodeStatus status)
             return "frame too short for its headers";
         case DecodeStatus::TooLong:
             return "frame too long";
+        case DecodeStatus::NotEthernet:
+            return "cooked frame of a protocol without an EtherType";
     }
     return "unknown status";
 }

@@ -33,9 +33,17 @@ constexpr int kLinkEthernet = 1;        // Ethernet II, may carry FCoE
 constexpr int kLinkFc2 = 224;           // FC-2 frame: header and payload
 constexpr int kLinkFc2Delimited = 225;  // SOF, header, payload, CRC, EOF
 
+constexpr int kLinkCooked = 113;   // Linux cooked capture (SLL)
+constexpr int kLinkCooked2 = 276;  // Linux cooked capture v2 (SLL2): with the interface index
+constexpr int kSupportedLinkTypes[] = {kLinkEthernet, kLinkFc2, kLinkFc2Delimited, kLinkCooked,
+                                       kLinkCooked2};
+
 inline bool isSupportedLinkType(int linkType)
 {
-    return linkType == kLinkEthernet || linkType == kLinkFc2 || linkType == kLinkFc2Delimited;
+    for (int supported : kSupportedLinkTypes)
+        if (linkType == supported)
+            return true;
+    return false;
 }
 constexpr uint16_t kEtherTypeFcoe = 0x8906;
 constexpr size_t kFcoeHeaderBytes = 14;  // version, reserved and SOF
@@ -60,8 +68,9 @@ HostsimEof fcoeEof(uint8_t code);
 enum class DecodeStatus {
     Ok,
     UnsupportedLinkType,
-    TooShort,  // fewer bytes than the headers (and trailers) need
-    TooLong,   // larger than any frame the record can hold
+    TooShort,     // fewer bytes than the headers (and trailers) need
+    TooLong,      // larger than any frame the record can hold
+    NotEthernet,  // a cooked frame of a protocol that has no EtherType
 };
 
 const char* decodeStatusText(DecodeStatus status);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "cookedFrame.h"
+
 namespace replay {
 namespace {
 
@@ -88,19 +90,47 @@ bool LocalAddresses::isTransmitted(const DecodedFrame& frame) const
     return std::find(fcIds_.begin(), fcIds_.end(), frame.sourceId) != fcIds_.end();
 }
 FrameReplayer::FrameReplayer(TraceApi& api, LocalAddresses local)
-    : api_(api), local_(std::move(local)), raw_(std::make_unique<fcRawFrameStruct>())
+    : api_(api),
+      local_(std::move(local)),
+      raw_(std::make_unique<fcRawFrameStruct>()),
+      cookedAsEthernet_(kHostsimMaxFrameBytes)
 {
+}
+
+// A cooked frame is decoded as the Ethernet frame it stands for.
+DecodeStatus FrameReplayer::decode(const uint8_t* bytes, size_t length, size_t wireLength,
+                                   int linkType, port_id_t port, DecodedFrame& decoded,
+                                   bool& outgoing)
+{
+    outgoing = false;
+    if (linkType != kLinkCooked && linkType != kLinkCooked2)
+        return decodeFrame(bytes, length, wireLength, linkType, port, *raw_, decoded);
+    CookedFrame cooked;
+    if (!parseCooked(bytes, length, linkType, cooked))
+        return DecodeStatus::TooShort;
+    if (cooked.protocol < kFirstEtherType)
+        return DecodeStatus::NotEthernet;
+    const size_t header = length - cooked.payloadBytes;
+    const size_t ethernetBytes = kEthernetHeaderBytes + cooked.payloadBytes;
+    if (cookedAsEthernet_.size() < ethernetBytes)
+        cookedAsEthernet_.resize(ethernetBytes);
+    cookedToEthernet(cooked, cookedAsEthernet_.data(), cookedAsEthernet_.size());
+    outgoing = cooked.packetType == kPacketOutgoing;
+    const size_t ethernetWire = std::max(wireLength, length) - header + kEthernetHeaderBytes;
+    return decodeFrame(cookedAsEthernet_.data(), ethernetBytes, ethernetWire, kLinkEthernet, port,
+                       *raw_, decoded);
 }
 
 DecodeStatus FrameReplayer::replay(const uint8_t* bytes, size_t length, size_t wireLength,
                                    int linkType, port_id_t port)
 {
     DecodedFrame decoded;
-    DecodeStatus status = decodeFrame(bytes, length, wireLength, linkType, port, *raw_, decoded);
+    bool outgoing = false;
+    DecodeStatus status = decode(bytes, length, wireLength, linkType, port, decoded, outgoing);
     if (status != DecodeStatus::Ok)
         return status;
 
-    const bool sent = local_.isTransmitted(decoded);
+    const bool sent = outgoing || local_.isTransmitted(decoded);
     (sent ? transmitted_ : received_)++;
     if (decoded.kind == FrameKind::Fc) {
         fcFrame frame{raw_.get()};

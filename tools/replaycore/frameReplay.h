@@ -50,7 +50,8 @@ public:
 
     // Traces the frame (`length` bytes captured of `wireLength`) as seen on
     // `port`; a frame that cannot be decoded is not traced and its status is
-    // returned.
+    // returned. A cooked frame the capturing host sent is traced as
+    // transmitted.
     DecodeStatus replay(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
                         port_id_t port);
 
@@ -58,9 +59,13 @@ public:
     unsigned long received() const { return received_; }
 
 private:
+    DecodeStatus decode(const uint8_t* bytes, size_t length, size_t wireLength, int linkType,
+                        port_id_t port, DecodedFrame& decoded, bool& outgoing);
+
     TraceApi& api_;
     LocalAddresses local_;
     std::unique_ptr<fcRawFrameStruct> raw_;  // about 20 KB, reused frame after frame
+    std::vector<uint8_t> cookedAsEthernet_;  // a cooked frame rebuilt as Ethernet
     unsigned long transmitted_ = 0;
     unsigned long received_ = 0;
 };

@@ -13,6 +13,7 @@ constexpr uint32_t kSimplePacketBlock = 3;
 constexpr uint32_t kEnhancedPacketBlock = 6;
 constexpr uint32_t kMaxBlockBytes = 16u << 20;  // larger blocks are taken for corruption
 constexpr uint16_t kOptionEnd = 0;
+constexpr uint16_t kOptionName = 2;
 constexpr uint16_t kOptionTsResol = 9;
 constexpr uint16_t kOptionTsOffset = 14;
 constexpr size_t kInterfaceFixedBytes = 8;  // link type, reserved, snap length
@@ -60,6 +61,16 @@ int64_t toMicros(uint64_t stamp, const PcapngInterface& interface)
     const int64_t whole = static_cast<int64_t>(std::min<uint64_t>(stamp / units, kMaxSeconds));
     const int64_t offset = std::max(-kMaxSeconds, std::min(interface.offsetSeconds, kMaxSeconds));
     return (whole + offset) * 1000000 + static_cast<int64_t>(micros);
+}
+
+// An interface name as it may be shown: the bytes up to any NUL, with
+// control characters made '?'.
+std::string printableName(const uint8_t* bytes, size_t length)
+{
+    std::string name;
+    for (size_t i = 0; i < length && bytes[i] != 0; ++i)
+        name += bytes[i] < 0x20 || bytes[i] == 0x7F ? '?' : static_cast<char>(bytes[i]);
+    return name;
 }
 
 }  // namespace
@@ -180,6 +191,8 @@ bool PcapngReader::readInterface(std::string& error)
             error = "unsupported timestamp resolution";
             return false;
         }
+        if (code == kOptionName)
+            interface.name = printableName(&body_[at], length);
         if (code == kOptionTsOffset && length == 8) {
             const uint64_t high = bigEndian_ ? u32(at) : u32(at + 4);
             const uint64_t low = bigEndian_ ? u32(at + 4) : u32(at);

@@ -23,6 +23,7 @@ constexpr uint32_t kPcapngMagic = 0x0A0D0D0A;  // Section Header block type, in 
 
 struct PcapngInterface {
     size_t section = 0;  // 1 for the file's first section
+    std::string name;    // as the capture tool gave it; empty when none
     int linkType = 0;
     uint32_t snapLength = 0;            // 0: frames are never cut
     uint64_t unitsPerSecond = 1000000;  // timestamp resolution

@@ -11,9 +11,12 @@
 #include <deque>
 #include <limits>
 
+#include "cookedFrame.h"
 #include "frameDecode.h"
 #include "frameSort.h"
+#include "compressedInput.h"
 #include "hostsim.h"
+#include "readFilter.h"
 
 namespace replay {
 
@@ -73,11 +76,27 @@ ssize_t readUpTo(int fd, uint8_t* buffer, size_t size)
     return static_cast<ssize_t>(n);
 }
 
+// An SLL2 frame carries the index of the interface it was captured on: its
+// port is that many past the port of its file (or pcapng interface). Any
+// other frame keeps its port.
+port_id_t withCookedInterface(port_id_t port, const CapturedFrame& frame)
+{
+    CookedFrame cooked;
+    if (frame.linkType != kLinkCooked2 ||
+        !parseCooked(frame.bytes, frame.length, kLinkCooked2, cooked))
+        return port;
+    const auto index = static_cast<uint16_t>(cooked.interfaceIndex);
+    if (port.h0 == 0xFFFF)
+        return hostsimPortPair(port.h1, static_cast<uint16_t>(port.h2 + index));
+    return hostsimPort(static_cast<uint16_t>(port.h0 + index));
+}
+
 std::string linkTypeText(int linkType)
 {
     const char* name = pcap_datalink_val_to_name(linkType);
     return "unsupported link type " + std::to_string(linkType) + " (" + (name ? name : "unknown") +
-           "); supported: EN10MB (1), FC_2 (224), FC_2_WITH_FRAME_DELIMS (225)";
+           "); supported: EN10MB (1), FC_2 (224), FC_2_WITH_FRAME_DELIMS (225), LINUX_SLL (113), "
+           "LINUX_SLL2 (276)";
 }
 
 }  // namespace
@@ -116,10 +135,29 @@ bool CaptureFile::open(std::string& error)
         return false;
     }
     std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
-    const uint8_t* m = input->prefix;
-    const bool pcapng = got == kMagicBytes && (uint32_t{m[0]} << 24 | uint32_t{m[1]} << 16 |
-                                               uint32_t{m[2]} << 8 | m[3]) == kPcapngMagic;
-    return pcapng ? openPcapng(stream, error) : openPcap(stream, error);
+    uint8_t m[kMagicBytes];
+    size_t magicBytes = static_cast<size_t>(got);
+    std::memcpy(m, input->prefix, magicBytes);
+    if (isCompressed(m, magicBytes)) {
+        magicBytes = kMagicBytes;
+        stream = openDecompressed(stream, m, magicBytes, compressed_, error);
+        if (!stream)
+            return false;
+        std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
+    }
+    const bool pcapng = magicBytes == kMagicBytes && (uint32_t{m[0]} << 24 | uint32_t{m[1]} << 16 |
+                                                      uint32_t{m[2]} << 8 | m[3]) == kPcapngMagic;
+    const bool opened = pcapng ? openPcapng(stream, error) : openPcap(stream, error);
+    if (!opened)
+        preferDecompressionProblem(error);
+    return opened;
+}
+
+void CaptureFile::preferDecompressionProblem(std::string& error) const
+{
+    std::string problem = decompressionProblem(compressed_);
+    if (!problem.empty())
+        error = problem;
 }
 
 bool CaptureFile::openPcap(std::FILE* stream, std::string& error)
@@ -127,8 +165,10 @@ bool CaptureFile::openPcap(std::FILE* stream, std::string& error)
     char message[PCAP_ERRBUF_SIZE] = "";
     pcap_ = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, message);
     if (!pcap_) {
-        std::fclose(stream);
         error = message;
+        preferDecompressionProblem(error);
+        std::fclose(stream);  // and the decompressor with it
+        compressed_ = nullptr;
         return false;
     }
     linkType_ = pcap_datalink(pcap_);
@@ -148,8 +188,9 @@ bool CaptureFile::openPcapng(std::FILE* stream, std::string& error)
         return false;
     // The ports of the next file follow this file's interfaces, all of them:
     // a regular file is opened once more to count them from the block
-    // headers; a stream's later interfaces get spare ports instead.
-    std::FILE* scan = stream_ ? nullptr : std::fopen(path_.c_str(), "rb");
+    // headers; a stream's later interfaces get spare ports instead, and so
+    // do a compressed file's, whose raw bytes are no pcapng blocks.
+    std::FILE* scan = stream_ || compressed_ ? nullptr : std::fopen(path_.c_str(), "rb");
     if (scan) {
         described_ = countPcapngInterfaces(scan);
         std::fclose(scan);
@@ -205,7 +246,9 @@ std::vector<std::string> CaptureFile::portLines() const
         const std::string text = port.h0 == 0xFFFF
                                      ? std::to_string(port.h1) + "." + std::to_string(port.h2)
                                      : std::to_string(port.h0);
-        lines.push_back("interface " + std::to_string(k) + " (section " +
+        const std::string& name = interfaces[k].name;
+        lines.push_back("interface " + std::to_string(k) + " (" +
+                        (name.empty() ? "" : name + ", ") + "section " +
                         std::to_string(interfaces[k].section) + ") is port " + text);
     }
     return lines;
@@ -219,16 +262,18 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
         if (read == PcapngReader::Read::End)
             return Read::End;
         frame.number = ++frames_;
-        if (read == PcapngReader::Read::Error)
+        if (read == PcapngReader::Read::Error) {
+            preferDecompressionProblem(error);
             return Read::Error;
+        }
         const PcapngInterface& interface = pcapng_->interfaces()[packet.interface];
         frame.bytes = packet.bytes;
         frame.length = packet.capturedBytes;
         frame.wireLength = packet.wireBytes;
         frame.micros = packet.micros;
-        frame.port = portOf(packet.interface);
         frame.linkType = interface.linkType;
         frame.snapLength = interface.snapLength;
+        frame.port = withCookedInterface(portOf(packet.interface), frame);
         return Read::Frame;
     }
     struct pcap_pkthdr* header = nullptr;
@@ -239,6 +284,7 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     frame.number = ++frames_;
     if (result != 1) {
         error = pcap_geterr(pcap_);
+        preferDecompressionProblem(error);
         return Read::Error;
     }
     frame.bytes = data;
@@ -248,9 +294,9 @@ CaptureFile::Read CaptureFile::next(CapturedFrame& frame, std::string& error)
     // on as signed, so times from 2038 on would read as from 1901.
     const int64_t seconds = static_cast<uint32_t>(header->ts.tv_sec);
     frame.micros = seconds * 1000000 + header->ts.tv_usec;
-    frame.port = firstPort_;
     frame.linkType = linkType_;
     frame.snapLength = snapLength_;
+    frame.port = withCookedInterface(portOf(0), frame);
     return Read::Frame;
 }
 
@@ -270,6 +316,7 @@ struct CaptureMerge::Source {
     std::deque<size_t> order;   // slots in play order, earliest first
     int64_t lastRead = std::numeric_limits<int64_t>::min();
     bool done = false;
+    unsigned long selected = 0;  // frames read that the selection kept
 
     std::unique_ptr<FrameSort> sort;  // set: the file is sorted whole
     CapturedFrame sorted;             // the sort's earliest frame
@@ -281,8 +328,8 @@ struct CaptureMerge::Source {
 
 CaptureMerge::CaptureMerge(const std::vector<InputFile>& inputs,
                            const std::vector<std::string>& sortWhole, size_t sortMemory,
-                           Report& report)
-    : report_(report)
+                           const Selection& selection, Report& report)
+    : report_(report), selection_(selection)
 {
     uint16_t nextPort = 0;
     for (const InputFile& input : inputs) {
@@ -361,6 +408,34 @@ void CaptureMerge::take(Source& source, const CapturedFrame& frame)
     source.order.insert(at, slot);
 }
 
+// The next frame of the file that the selection keeps; End once the file
+// gave its count.
+CaptureFile::Read CaptureMerge::readSelected(Source& source, CapturedFrame& frame,
+                                             std::string& error)
+{
+    if (selection_.count != 0 && source.selected == selection_.count)
+        return CaptureFile::Read::End;
+    for (;;) {
+        const CaptureFile::Read read = source.file->next(frame, error);
+        if (read != CaptureFile::Read::Frame)
+            return read;
+        std::string why;
+        const ReadFilter::Verdict verdict =
+            selection_.filter ? selection_.filter->matches(frame, why) : ReadFilter::Verdict::Match;
+        switch (verdict) {
+            case ReadFilter::Verdict::Match:
+                ++source.selected;
+                return read;
+            case ReadFilter::Verdict::NoMatch:
+                ++filteredOut_;
+                continue;
+            case ReadFilter::Verdict::Error:
+                filterProblem_ = source.file->path() + ": filter: " + why;
+                return CaptureFile::Read::End;
+        }
+    }
+}
+
 // A frame earlier than the one read before it, put right by the window or
 // the sort.
 void CaptureMerge::noteOrder(Source& source, const CapturedFrame& frame)
@@ -387,7 +462,7 @@ void CaptureMerge::fillSorted(Source& source)
     CapturedFrame frame;
     bool sorted = true;
     while (!source.done) {
-        switch (source.file->next(frame, error)) {
+        switch (readSelected(source, frame, error)) {
             case CaptureFile::Read::Frame:
                 noteOrder(source, frame);
                 if (source.sort->add(frame, error))
@@ -420,10 +495,11 @@ void CaptureMerge::fill(Source& source)
         fillSorted(source);
         return;
     }
-    while (!source.done && source.order.size() < kReorderWindow && restartWith_.empty()) {
+    while (!source.done && source.order.size() < kReorderWindow && restartWith_.empty() &&
+           filterProblem_.empty()) {
         CapturedFrame frame;
         std::string error;
-        switch (source.file->next(frame, error)) {
+        switch (readSelected(source, frame, error)) {
             case CaptureFile::Read::Frame:
                 take(source, frame);
                 continue;
@@ -447,7 +523,7 @@ bool CaptureMerge::next(CapturedFrame& frame, const std::string*& path)
         fill(*handedOut_);
         handedOut_ = nullptr;
     }
-    if (!restartWith_.empty())
+    if (!restartWith_.empty() || !filterProblem_.empty())
         return false;
     Source* earliest = nullptr;
     for (auto& source : sources_) {

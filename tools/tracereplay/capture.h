@@ -31,6 +31,8 @@ typedef struct pcap pcap_t;
 
 namespace replay {
 
+class Decompressor;
+
 constexpr size_t kReorderWindow = 1024;
 constexpr size_t kDefaultSortMemory = size_t{64} << 20;
 
@@ -83,6 +85,8 @@ private:
     bool openPcap(std::FILE* stream, std::string& error);
     bool openPcapng(std::FILE* stream, std::string& error);
     port_id_t portOf(size_t interface);
+    // A compressed file's own problem explains a read error best.
+    void preferDecompressionProblem(std::string& error) const;
 
     std::string path_;
     port_id_t firstPort_{0, 0, 0};
@@ -98,6 +102,7 @@ private:
     uint32_t snapLength_ = 0;
     unsigned long frames_ = 0;
     bool stream_ = false;
+    const Decompressor* compressed_ = nullptr;  // owned by the stream it decompresses
 };
 
 struct InputFile {
@@ -105,12 +110,22 @@ struct InputFile {
     std::optional<port_id_t> port;  // none: the next port after the files before
 };
 
+class ReadFilter;
+
+// The frames read at all: those the read filter lets through (none: every
+// frame), and no more than `count` of them from each file (0: no limit), so
+// that a stream is not read further than the replay needs.
+struct Selection {
+    ReadFilter* filter = nullptr;
+    unsigned long count = 0;
+};
+
 class CaptureMerge {
 public:
     // Files that failed to open are reported and left out. `sortWhole`
     // names the files to sort whole; they share `sortMemory` bytes.
     CaptureMerge(const std::vector<InputFile>& inputs, const std::vector<std::string>& sortWhole,
-                 size_t sortMemory, Report& report);
+                 size_t sortMemory, const Selection& selection, Report& report);
     ~CaptureMerge();
 
     // The next frame in time order, or false when every file is done or the
@@ -123,11 +138,17 @@ public:
     void reportPorts(Report& report) const;
     // A file that must be read whole for a right order; empty when none.
     const std::string& restartWith() const { return restartWith_; }
+    // Frames the read filter left out so far.
+    unsigned long filteredOut() const { return filteredOut_; }
+    // "FILE: filter: why" when the filter cannot be applied to a file's link
+    // type; the merge then gives no more frames.
+    const std::string& filterProblem() const { return filterProblem_; }
 
 private:
     struct Source;
     void fill(Source& source);
     void fillSorted(Source& source);
+    CaptureFile::Read readSelected(Source& source, CapturedFrame& frame, std::string& error);
     void take(Source& source, const CapturedFrame& frame);
     void noteOrder(Source& source, const CapturedFrame& frame);
     void readError(Source& source, unsigned long number, const std::string& error);
@@ -139,6 +160,9 @@ private:
     bool canRestart_ = true;
     std::string restartWith_;
     uint16_t sparePort_ = 0;  // after the ports of every file
+    Selection selection_;
+    unsigned long filteredOut_ = 0;
+    std::string filterProblem_;
 };
 
 }  // namespace replay

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <limits>
 #include <set>
 
@@ -39,10 +42,21 @@ Captures:
                         Link types: Ethernet (1), FC-2 (224), FC-2 with frame
                         delimiters (225). FCoE frames (EtherType 0x8906, with
                         or without VLAN tags) are traced as FC frames.
+                        Files may be compressed with gzip or zstd.
+                        Linux cooked captures (113, 276) are traced as the
+                        Ethernet frames they carry; an SLL2 frame's interface
+                        index is added to its file's port.
   --local ADDRESS       a local MAC (0e:fc:00:01:0a:0b) or FC id (010200):
                         frames sent from a local address are traced as
                         transmitted (traceTx, with the frame's port), all
                         others as received (traceRx). Repeat for several.
+
+Frame selection:
+  -f EXPR               replay only the frames that match the tcpdump filter
+                        expression EXPR (pcap-filter(7)), compiled by libpcap
+                        for each file's link type
+  -F FILE               the filter expression read from FILE
+  -c COUNT              stop after COUNT frames (that match the filter)
 
 Time order: each file is read through a reorder window of %zu frames, so
 frames out of order within a file by fewer frames than that are played in
@@ -88,23 +102,28 @@ Output:
                         the log daemon: lines it cannot take are dropped
   --wall-clock          traces carry the real time of the replay instead of
                         the capture times
-  -q, --quiet           no progress line
+  --local-time          trace times in the local time zone (TZ) instead of
+                        UTC
+  -q, --quiet           no progress line, no summary line at the end
   -h, --help            this text
   --version             the version of tracereplay and the trace library
 
-Problems are shown for the first few frames of each kind (skipped, cut by
-the snap length, out of order), then counted in one line per kind.
+Times in the trace are UTC (see --local-time). Problems are shown for the
+first few frames of each kind (skipped, cut by the snap length, out of
+order), then counted in one line per kind; a last line counts the frames.
+Short options combine: -qr FILE, -c10.
 
 Exit status:
   0  every frame was replayed and the output written
   1  the output was written, but a file or frame was skipped, a frame was
      played late, or a capture time did not fit the trace (from 2038 on)
-  2  bad command line
+  2  bad command line, or a filter expression that does not compile
   3  an output could not be written (a file, the dump, standard output,
      or its temporary file in $TMPDIR), or no capture file could be read
 
 Examples:
   tracereplay samples/fc-host.pcap
+  tracereplay -c 100 -f 'ether proto 0x8906' -r eth.pcap
   tracereplay -w login.trace --local 010200 host.pcapng@1 target.pcap@2
   tcpdump -i eth0 -w - | tracereplay -o eth0.trace -@4
   tracereplay --buffer id=1,name=FC --buffer id=2,name=ELS --fc \
@@ -124,18 +143,32 @@ namespace {
 
 constexpr uint32_t kMaxPortNumber = 0xFFFE;  // 0xFFFF marks a port pair
 
-// Walks the arguments; options take their value as "--opt VALUE" or "--opt=VALUE".
+// Short options; those that take a value, then flags.
+constexpr char kShortOptions[] = "rowfFcqh";
+
+// Walks the arguments; options take their value as "--opt VALUE" or
+// "--opt=VALUE". Short options combine as getopt reads them: "-qr FILE" is
+// "-q -r FILE", "-c10" is "-c 10".
 class ArgumentCursor {
 public:
     explicit ArgumentCursor(const std::vector<std::string>& args) : args_(args) {}
 
     bool next()
     {
+        hasInlineValue_ = false;
+        if (!cluster_.empty()) {
+            name_ = std::string{'-', cluster_[0]};
+            cluster_.erase(0, 1);
+            return true;
+        }
         if (index_ >= args_.size())
             return false;
         const std::string& arg = args_[index_++];
         size_t equals = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (!onlyFiles_ && arg.size() > 2 && arg[0] == '-' && std::strchr(kShortOptions, arg[1])) {
+            name_ = arg.substr(0, 2);
+            cluster_ = arg.substr(2);
+        } else if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
             name_ = arg.substr(0, equals);
             inlineValue_ = arg.substr(equals + 1);
             hasInlineValue_ = true;
@@ -148,10 +181,15 @@ public:
 
     const std::string& name() const { return name_; }
 
+    // After "--" every argument is a name as it stands.
+    void onlyFiles() { onlyFiles_ = true; }
+
     std::string value()
     {
         if (hasInlineValue_)
             return inlineValue_;
+        if (!cluster_.empty())
+            return std::exchange(cluster_, std::string());
         if (index_ >= args_.size())
             throw UsageError("option " + name_ + " needs a value");
         return args_[index_++];
@@ -169,6 +207,8 @@ private:
     std::string name_;
     std::string inlineValue_;
     bool hasInlineValue_ = false;
+    std::string cluster_;  // the short options still to come in this argument
+    bool onlyFiles_ = false;
 };
 
 FilterRequest preset(FilterKind kind)
@@ -199,12 +239,46 @@ void applyDefaults(Options& options)
             options.filters.push_back(preset(kind));
 }
 
+// A filter file as tcpdump reads one: '#' starts a comment to the end of
+// the line.
+std::string readFilterFile(const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw UsageError(path + ": " + std::strerror(errno));
+    std::string expression;
+    for (std::string line; std::getline(in, line);)
+        expression += line.substr(0, line.find('#')) + "\n";
+    return expression;
+}
+
+void setReadFilter(Options& options, const std::string& expression)
+{
+    if (options.readFilter)
+        throw UsageError("more than one filter expression (-f, -F)");
+    options.readFilter = expression;
+}
+
+unsigned long parseFrameCount(const std::string& text)
+{
+    const uint32_t count = parseNumber(text, UINT32_MAX, "frame count");
+    if (count == 0)
+        throw UsageError("invalid frame count 0: -c takes 1 or more");
+    return count;
+}
+
 // Handles one option; false when `name` is not an option of the tool.
 bool applyOption(Options& options, ArgumentCursor& cursor)
 {
     const std::string& name = cursor.name();
     if (name == "-o" || name == "-w" || name == "--output")
         options.outputPath = cursor.value();
+    else if (name == "-f")
+        setReadFilter(options, cursor.value());
+    else if (name == "-F")
+        setReadFilter(options, readFilterFile(cursor.value()));
+    else if (name == "-c")
+        options.frameCount = parseFrameCount(cursor.value());
     else if (name == "--dump")
         options.dumpPath = cursor.value();
     else if (name == "--sort-memory")
@@ -230,6 +304,9 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
     } else if (name == "--wall-clock") {
         cursor.noValue();
         options.wallClock = true;
+    } else if (name == "--local-time") {
+        cursor.noValue();
+        options.localTime = true;
     } else if (name == "-q" || name == "--quiet") {
         options.quiet = true;
     } else if (name == "-h" || name == "--help") {
@@ -294,6 +371,7 @@ Options parseOptions(const std::vector<std::string>& args)
             files.push_back(cursor.value());
         } else if (name == "--") {
             onlyFiles = true;
+            cursor.onlyFiles();
         } else if (!applyOption(options, cursor)) {
             throw UsageError("unknown option " + name);
         }

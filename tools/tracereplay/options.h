@@ -3,6 +3,7 @@
 #define TOOLS_TRACEREPLAY_OPTIONS_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,13 @@ struct Options {
     std::string outputPath;                  // empty: standard output
     std::string dumpPath;                    // empty: no debug dump
     size_t sortMemory = kDefaultSortMemory;  // for files sorted whole
+    std::optional<std::string> readFilter;   // a tcpdump filter expression
+    unsigned long frameCount = 0;            // stop after this many frames; 0: no limit
     bool syslog = false;
     bool syslogNonBlocking = false;  // with syslog: the library's non-blocking socket
     bool wallClock = false;
-    bool quiet = false;  // no progress line
+    bool localTime = false;  // trace times in the local time zone, not UTC
+    bool quiet = false;      // no progress or summary line
     bool help = false;
     bool version = false;
 };

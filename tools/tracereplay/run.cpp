@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "capture.h"
 #include "frameReplay.h"
+#include "hostsim.h"
 #include "hostsimClock.h"
+#include "readFilter.h"
 #include "report.h"
 #include "traceApi.h"
 #include "traceFiles.h"
@@ -230,7 +233,7 @@ private:
 };
 
 struct ReplayCounts {
-    unsigned long frames = 0;   // frames read from the files
+    unsigned long frames = 0;   // frames played
     unsigned long skipped = 0;  // frames that could not be decoded
 };
 
@@ -265,12 +268,12 @@ bool setClock(int64_t micros)
 // useCaptureTime: the library reads each frame's capture time as the time
 // of day; otherwise it reads the real time.
 ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool useCaptureTime,
-                          Report& report, Progress& progress, WrapWatch& wraps)
+                          unsigned long count, Report& report, Progress& progress, WrapWatch& wraps)
 {
     ReplayCounts counts;
     CapturedFrame frame;
     const std::string* path = nullptr;
-    while (merge.next(frame, path)) {
+    while ((count == 0 || counts.frames < count) && merge.next(frame, path)) {
         ++counts.frames;
         if (useCaptureTime && !setClock(frame.micros))
             report.countOnly(Problem::TimeRange);
@@ -290,16 +293,46 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
     return counts;
 }
 
-void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer)
+void printSummary(const ReplayCounts& counts, const FrameReplayer& replayer, bool filtered,
+                  unsigned long filteredOut, bool localTime)
 {
-    std::fprintf(stderr, "tracereplay: %lu frames: %lu received, %lu transmitted, %lu skipped\n",
-                 counts.frames, replayer.received(), replayer.transmitted(), counts.skipped);
+    std::string frames = std::to_string(counts.frames) + " frames";
+    if (filtered)
+        frames = std::to_string(counts.frames) + " of " +
+                 std::to_string(counts.frames + filteredOut) + " frames matched the filter";
+    std::fprintf(stderr,
+                 "tracereplay: %s: %lu received, %lu transmitted, %lu skipped; times in %s\n",
+                 frames.c_str(), replayer.received(), replayer.transmitted(), counts.skipped,
+                 localTime ? "local time" : "UTC");
+}
+
+// `tracereplay -r f.pcap 'ether proto 0x8906'`, as tcpdump takes it: a
+// missing "file" with a blank in its name is most likely an expression.
+void noteExpressionsGivenAsFiles(const Options& options, Report& report)
+{
+    for (const InputFile& input : options.inputs) {
+        struct stat status;
+        if (input.path.find(' ') != std::string::npos && stat(input.path.c_str(), &status) != 0)
+            report.note(input.path + ": a filter expression? give it with -f");
+    }
 }
 
 }  // namespace
 
 int runReplay(const Options& options)
 {
+    // A filter that cannot work is a bad command line: said before any file is opened.
+    std::unique_ptr<ReadFilter> filter;
+    if (options.readFilter) {
+        filter = std::make_unique<ReadFilter>(*options.readFilter);
+        std::string error;
+        if (!filter->check(error)) {
+            std::fprintf(stderr, "tracereplay: filter '%s': %s\n", options.readFilter->c_str(),
+                         error.c_str());
+            return kExitUsage;
+        }
+    }
+    hostsimTimesInLocalZone(options.localTime);
     // The library never opens the system log; with LOG_PERROR every line it
     // logs (mirrored traces, file errors) is also seen on standard error.
     openlog("tracereplay", LOG_PERROR, LOG_USER);
@@ -328,7 +361,9 @@ int runReplay(const Options& options)
         if (options.syslog)
             api.syslogTrace(true, nullptr);
 
-        CaptureMerge merge(options.inputs, sortWhole, options.sortMemory, report);
+        CaptureMerge merge(options.inputs, sortWhole, options.sortMemory,
+                           {filter.get(), options.frameCount}, report);
+        noteExpressionsGivenAsFiles(options, report);
         if (merge.openFiles() == 0) {
             report.note("no capture file could be read: nothing written");
             report.print();
@@ -337,8 +372,13 @@ int runReplay(const Options& options)
         FrameReplayer replayer(api, options.local);
         WrapWatch wraps(api, options.buffers);
         Progress progress(!options.quiet);
-        ReplayCounts counts =
-            replayFrames(merge, replayer, !options.wallClock, report, progress, wraps);
+        ReplayCounts counts = replayFrames(merge, replayer, !options.wallClock, options.frameCount,
+                                           report, progress, wraps);
+        if (!merge.filterProblem().empty()) {
+            report.note(merge.filterProblem() + ": nothing written");
+            report.print();
+            return kExitUsage;
+        }
         if (!merge.restartWith().empty()) {
             sortWhole.push_back(merge.restartWith());
             continue;
@@ -347,8 +387,9 @@ int runReplay(const Options& options)
         wraps.report(report);
         const bool written = outputs.write(api, report);
         report.print();
-        if (!options.quiet && isatty(STDERR_FILENO))
-            printSummary(counts, replayer);
+        if (!options.quiet)
+            printSummary(counts, replayer, filter != nullptr, merge.filteredOut(),
+                         options.localTime);
         if (!written)
             return kExitNothingWritten;
         return report.inputSkipped() ? kExitSkipped : kExitOk;
