@@ -43,6 +43,7 @@ TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
         }
         EXPECT_EQ(ring(buffer), row.ring);
         EXPECT_EQ(buffer.wrapped, row.calls >= row.size);
+        EXPECT_EQ(buffer.recordsHandedOut(), uint64_t(row.calls));
     }
 }
 
