@@ -103,7 +103,8 @@ struct GoldenCase {
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 // The golden files were made by this tool from the samples; the capture
-// clock makes the replay deterministic, so they must match byte for byte.
+// clock makes the replay deterministic, so they must match byte for byte
+// but for the step descriptions' source lines.
 TEST_P(Golden, SavedFileIsTheGoldenFile)
 {
     ScratchDir dir;
