@@ -72,6 +72,13 @@ public:
     // have held it all. Counted by the lap, so it costs nothing per record.
     uint64_t recordsHandedOut();
 
+    // Puts back a ring as another buffer of the same size left it (a ring
+    // file read by tracerecover): numEntries records copied in slot order,
+    // the position and the wrapped flag. records must be non-null and
+    // nextIndex a slot of the ring, otherwise the process stops. Counts as
+    // records handed out: nextIndex, plus one lap if the ring had wrapped.
+    void restore(const TraceEntry* records, int nextIndex, bool wrapped);
+
     // The size that dumps and saved files report: 16 bytes a record plus 24
     // for the buffer's own bookkeeping; the figure wraps for rings of 2^27
     // records or more.

@@ -110,6 +110,17 @@ TraceEntry* TraceBuffer::getNextEntry(int& cursor)
     return &entries[cursor];
 }
 
+void TraceBuffer::restore(const TraceEntry* records, int position, bool hasWrapped)
+{
+    TRACE_ASSERT(records != nullptr);
+    TRACE_ASSERT(position >= 0 && position < numEntries);
+    for (int i = 0; i < numEntries; i++)
+        entries[i] = records[i];
+    nextIndex = position;
+    wrapped = hasWrapped;
+    laps_m = hasWrapped ? 1 : 0;
+}
+
 uint64_t TraceBuffer::recordsHandedOut()
 {
     return laps_m * static_cast<uint64_t>(numEntries) + static_cast<uint64_t>(nextIndex);
