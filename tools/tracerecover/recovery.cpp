@@ -11,26 +11,26 @@
 #include <map>
 #include <memory>
 
-#include "ringFiles.h"
 #include "ringFormat.h"
 #include "traceApi.h"
 
 namespace {
 
-// A step the host defined: its words as they are.
+// A step the host defined, or one the step file does not know: its words as
+// they are.
 class RawWordsStep : public TraceStep {
 public:
     void format(TraceEntry* entry, char* text, int size) override
     {
-        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1,
-                 entry->word2, entry->word3);
+        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
+                 entry->word3);
     }
 };
 
-// Stands in for a step id that named no step in the dead process. The saved
-// file writes such a record as one line of its own; the record arrives here
-// with the original id in word3 and the end mark set, so that TraceStep::write
-// ends the line and the saver adds no blank.
+// Stands in for a step the dead process had destroyed. The saved file writes
+// such a record as one line of its own; the record arrives here with the
+// original id in word3 and the end mark set, so that TraceStep::write ends
+// the line and the saver adds no blank.
 class MissingStep : public TraceStep {
 public:
     void format(TraceEntry* entry, char* text, int size) override
@@ -49,17 +49,48 @@ char* ownedText(const std::string& text)
     return copy;
 }
 
+std::string textOf(const char* text)
+{
+    return text != nullptr ? text : "";
+}
+
+// The last record written of a trace the death cut short: its own step's
+// text, then the cut mark; the record carries the end mark, so the line ends.
+class CutStep : public TraceStep {
+public:
+    explicit CutStep(TraceStep* recorded) : recorded_(recorded)
+    {
+        prefix_m = ownedText(textOf(recorded->prefix_m));
+        postfix_m = ownedText(textOf(recorded->postfix_m) + kCutMark);
+    }
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        recorded_->format(entry, text, size);
+    }
+
+private:
+    TraceStep* recorded_;
+};
+
 std::unique_ptr<TraceStep> newStep(const StepInfo& info)
 {
     switch (info.kind) {
-    case kStepIdentifier: return std::make_unique<TraceIdentifier>();
-    case kStepFcHeader: return std::make_unique<TraceFcHeader>();
-    case kStepFcPayload: return std::make_unique<TraceFcPayload>(-1, -1, -1);
-    case kStepEls: return std::make_unique<TraceEls>();
-    case kStepEthDmacSmac: return std::make_unique<TraceEthDmacSmac>();
-    case kStepEthData: return std::make_unique<TraceEthData>();
-    case kStepDeviceEvent: return std::make_unique<TraceDeviceEvent>();
-    default: return std::make_unique<RawWordsStep>();
+        case kStepIdentifier:
+            return std::make_unique<TraceIdentifier>();
+        case kStepFcHeader:
+            return std::make_unique<TraceFcHeader>();
+        case kStepFcPayload:
+            return std::make_unique<TraceFcPayload>(-1, -1, -1);
+        case kStepEls:
+            return std::make_unique<TraceEls>();
+        case kStepEthDmacSmac:
+            return std::make_unique<TraceEthDmacSmac>();
+        case kStepEthData:
+            return std::make_unique<TraceEthData>();
+        case kStepDeviceEvent:
+            return std::make_unique<TraceDeviceEvent>();
+        default:
+            return std::make_unique<RawWordsStep>();
     }
 }
 
@@ -71,6 +102,119 @@ void describeLike(TraceStep* step, const StepInfo& info)
     delete[] step->postfix_m;
     step->prefix_m = ownedText(info.prefix);
     step->postfix_m = ownedText(info.postfix);
+}
+
+// The dead process's steps, made again in this one.
+class LocalSteps {
+public:
+    LocalSteps(TraceApi& api, const StepTable* table) : limit_(table ? table->stepIdLimit : 0)
+    {
+        if (table == nullptr)
+            return;
+        for (const StepInfo& info : table->steps) {
+            TraceStep* step = api.identifier_m;
+            if (info.id != table->identifierId || info.kind != kStepIdentifier)
+                step = owned_.emplace_back(newStep(info)).get();
+            describeLike(step, info);
+            byId_[info.id] = {step, info.kind};
+        }
+    }
+
+    uint8_t kindOf(uint16_t id) const
+    {
+        auto found = byId_.find(id);
+        return found != byId_.end() ? found->second.second : uint8_t(kStepHost);
+    }
+    // Null for a step the dead process had destroyed.
+    TraceStep* stepFor(uint16_t id)
+    {
+        auto found = byId_.find(id);
+        if (found != byId_.end())
+            return found->second.first;
+        return id != 0 && id < limit_ ? nullptr : &raw_;
+    }
+    TraceStep* missing() { return &missing_; }
+    TraceStep* cut(TraceStep* recorded)
+    {
+        return owned_.emplace_back(std::make_unique<CutStep>(recorded)).get();
+    }
+
+private:
+    uint32_t limit_;
+    std::map<uint16_t, std::pair<TraceStep*, uint8_t>> byId_;
+    std::vector<std::unique_ptr<TraceStep>> owned_;
+    RawWordsStep raw_;
+    MissingStep missing_;
+};
+
+// Gives back the slots at the newest end of the ring that were handed out
+// but never written (step id 0): they hold nothing of a trace. Returns the
+// number of slots still handed out.
+int dropUnwritten(RingImage& ring)
+{
+    const int n = int(ring.records.size());
+    int handed = ring.wrapped ? n : ring.nextIndex;
+    while (handed > 0 && ring.records[size_t((ring.nextIndex + n - 1) % n)].id == 0) {
+        ring.nextIndex = (ring.nextIndex + n - 1) % n;
+        ring.records[size_t(ring.nextIndex)] = TraceEntry();
+        handed--;
+    }
+    return handed;
+}
+
+// The slot of the newest record if the death cut its trace short (it has
+// a trace, and lacks the end mark), else -1.
+int cutSlot(const RingImage& ring, int handed)
+{
+    const int n = int(ring.records.size());
+    const int newest = (ring.nextIndex + n - 1) % n;
+    if (handed == 0 || (ring.records[size_t(newest)].flags & TRACE_ENTRY_END) != 0)
+        return -1;
+    for (int back = 0; back < handed; back++)
+        if (ring.records[size_t((newest - back + n) % n)].flags & TRACE_ENTRY_BEGIN)
+            return newest;
+    return -1;
+}
+
+// Puts one ring of the dead process into `buffer`; true if its newest trace
+// was cut short.
+bool fill(TraceBuffer* buffer, RingImage& ring, LocalSteps& steps)
+{
+    const int cut = cutSlot(ring, dropUnwritten(ring));
+    for (size_t i = 0; i < ring.records.size(); i++) {
+        TraceEntry entry = ring.records[i];
+        const uint8_t kind = steps.kindOf(entry.id);
+        if (ring.otherByteOrder && kind == kStepEthDmacSmac) {
+            // Addresses are stored as bytes, not words: as the writer left them.
+            entry.word1 = __builtin_bswap32(entry.word1);
+            entry.word2 = __builtin_bswap32(entry.word2);
+            entry.word3 = __builtin_bswap32(entry.word3);
+        }
+        TraceStep* step = steps.stepFor(entry.id);
+        if (step == nullptr) {
+            step = steps.missing();
+            entry.word3 = entry.id;
+            entry.flags |= TRACE_ENTRY_END;
+        }
+        if (int(i) == cut) {
+            step = steps.cut(step);
+            entry.flags |= TRACE_ENTRY_END;
+        }
+        entry.id = step->stepId_m;
+        buffer->entries[i] = entry;
+    }
+    buffer->nextIndex = ring.nextIndex;
+    buffer->wrapped = ring.wrapped;
+    return cut >= 0;
+}
+
+// Not findBuffer: there id 0 means the current buffer.
+TraceBuffer* bufferWithId(TraceApi& api, int id)
+{
+    for (Element<TraceBuffer>* e = api.traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
+        if (e->item()->bufferId == id)
+            return e->item();
+    return nullptr;
 }
 
 std::string savedText(TraceApi& api)
@@ -88,91 +232,105 @@ std::string savedText(TraceApi& api)
     return text;
 }
 
-// The saved trace file of one process.
-std::string rebuild(const StepTable& table, std::vector<RingImage>& rings)
-{
-    TraceApi api;
-    std::vector<std::unique_ptr<TraceStep>> owned;
-    std::map<uint16_t, uint16_t> localId;
-    for (const StepInfo& info : table.steps) {
-        TraceStep* step = api.identifier_m;
-        if (info.id != table.identifierId || info.kind != kStepIdentifier)
-            step = owned.emplace_back(newStep(info)).get();
-        describeLike(step, info);
-        localId[info.id] = step->stepId_m;
-    }
-    MissingStep missing;
-
-    std::sort(rings.begin(), rings.end(),
-              [](const RingImage& a, const RingImage& b) { return a.sequence < b.sequence; });
-    for (RingImage& ring : rings) {
-        int size = int(ring.records.size());
-        api.initTraceBuffer(ring.bufferId, ring.name.data(), size, false);
-        TraceBuffer* buffer = api.findBuffer(ring.bufferId);
-        buffer->nextIndex = ring.nextIndex;
-        buffer->wrapped = ring.wrapped;
-        for (int i = 0; i < size; i++) {
-            TraceEntry entry = ring.records[size_t(i)];
-            auto found = localId.find(entry.id);
-            if (found != localId.end()) {
-                entry.id = found->second;
-            } else {
-                entry.word3 = entry.id;
-                entry.id = missing.stepId_m;
-                entry.flags |= TRACE_ENTRY_END;
-            }
-            buffer->entries[i] = entry;
-        }
-    }
-    // The filter section: this API has none, so its first line is the count
-    // line with 0, followed by the dead process's filters.
-    std::string text = savedText(api);
-    size_t firstLine = text.find('\n') + 1;
-    return std::to_string(table.filterCount) + text.substr(1, firstLine - 1) + table.filterText +
-           text.substr(firstLine);
-}
-
 std::vector<std::string> ringFilesIn(const std::string& path, Recovery& out)
 {
     std::error_code error;
     if (!std::filesystem::is_directory(path, error))
         return {path};
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(path, error))
-        if (entry.path().extension() == kRingSuffix)
-            files.push_back(entry.path().string());
+    std::filesystem::directory_iterator entry(path, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
+        if (entry->path().extension() == kRingSuffix)
+            files.push_back(entry->path().string());
     if (error)
         out.errors.push_back(path + ": " + error.message());
     std::sort(files.begin(), files.end());
     return files;
 }
 
+uint64_t runOfNewestRing(const std::vector<RingImage>& rings)
+{
+    auto older = [](const RingImage& a, const RingImage& b) { return a.modified < b.modified; };
+    return std::max_element(rings.begin(), rings.end(), older)->runId;
+}
+
+// The step file of these rings of one pid, checked to be of their process
+// and of one of their runs; the error says why it is not.
+std::optional<StepTable> stepTableFor(const std::vector<RingImage>& rings, uint32_t pid,
+                                      std::string& error)
+{
+    std::optional<StepTable> table = readStepFile(stepFileFor(rings.front().path, pid), error);
+    if (table && table->pid != pid) {
+        error = "written by process " + std::to_string(table->pid);
+        return std::nullopt;
+    }
+    auto ofRun = [&](const RingImage& ring) { return ring.runId == table->runId; };
+    if (table && std::none_of(rings.begin(), rings.end(), ofRun)) {
+        error = "of another run than the ring files";
+        return std::nullopt;
+    }
+    return table;
+}
+
+void recoverProcess(uint32_t pid, std::vector<RingImage>& rings, Recovery& out)
+{
+    std::string error;
+    std::optional<StepTable> table = stepTableFor(rings, pid, error);
+    if (!table)
+        out.errors.push_back(stepFileFor(rings.front().path, pid) + ": " + error +
+                             "; records printed as raw words");
+    const uint64_t run = table ? table->runId : runOfNewestRing(rings);
+    std::vector<RingImage> ofRun;
+    for (RingImage& ring : rings) {
+        if (ring.runId == run)
+            ofRun.push_back(std::move(ring));
+        else
+            out.errors.push_back(ring.path + ": of another run of process " + std::to_string(pid) +
+                                 "; left out");
+    }
+    RecoveredProcess process = recoverRun(table ? &*table : nullptr, std::move(ofRun));
+    process.pid = pid;
+    out.processes.push_back(std::move(process));
+}
+
 }  // namespace
+
+RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings)
+{
+    RecoveredProcess out;
+    TraceApi api;
+    LocalSteps steps(api, table);
+    std::sort(rings.begin(), rings.end(),
+              [](const RingImage& a, const RingImage& b) { return a.sequence < b.sequence; });
+    for (RingImage& ring : rings) {
+        api.initTraceBuffer(ring.bufferId, ring.name.data(), int(ring.records.size()), false);
+        out.cutTraces += fill(bufferWithId(api, ring.bufferId), ring, steps) ? 1 : 0;
+    }
+    // The filter section: this API has none, so its first line is the count
+    // line with 0, followed by the dead process's filters.
+    std::string text = savedText(api);
+    size_t firstLine = text.find('\n') + 1;
+    if (firstLine == 0)
+        return out;  // no file could be written
+    out.text = std::to_string(table ? table->filterCount : 0) + text.substr(1, firstLine - 1) +
+               (table ? table->filterText : "") + text.substr(firstLine);
+    return out;
+}
 
 Recovery recoverRings(const std::vector<std::string>& paths)
 {
     Recovery out;
     std::map<uint32_t, std::vector<RingImage>> byProcess;
-    std::map<uint32_t, std::string> stepFiles;
     for (const std::string& path : paths) {
         for (const std::string& file : ringFilesIn(path, out)) {
             std::string error;
-            if (std::optional<RingImage> ring = readRingFile(file, error)) {
-                stepFiles.emplace(ring->pid, stepFileFor(file, ring->pid));
+            if (std::optional<RingImage> ring = readRingFile(file, error))
                 byProcess[ring->pid].push_back(std::move(*ring));
-            } else {
+            else
                 out.errors.push_back(file + ": " + error);
-            }
         }
     }
-    for (auto& [pid, rings] : byProcess) {
-        std::string error;
-        std::optional<StepTable> table = readStepFile(stepFiles[pid], error);
-        if (!table) {
-            out.errors.push_back(stepFiles[pid] + ": " + error);
-            continue;
-        }
-        out.processes.push_back({pid, rebuild(*table, rings)});
-    }
+    for (auto& [pid, rings] : byProcess)
+        recoverProcess(pid, rings, out);
     return out;
 }
