@@ -77,14 +77,29 @@ public:
     int nextIndex;
     bool wrapped;
     TraceEntry* entries;
+
+private:
+    // A buffer kept in a ring file, built inside the file's mapping: its
+    // records are the file's (zero when it is made) and not the buffer's to
+    // free. Only the ring file code builds one.
+    TraceBuffer(int id, char* name, int numEntries, TraceEntry* records);
+    void copyName(char* name);
+    friend class NewRingFile;
 };
 
 // Inline: every traced record goes through here. The ring size is a power
 // of two, so advancing with a mask is the modulo without a division.
+//
+// The empty asm keeps the compiler from moving the clear past the store of
+// nextIndex (it would otherwise fold the flags' clear into the caller's
+// first flag store): a ring kept in a file and read after the process was
+// killed between the two shows a handed-out slot as cleared, never with the
+// flags of the record it replaced. It emits no instruction.
 inline TraceEntry* TraceBuffer::getFreeEntry()
 {
     TraceEntry* entry = &entries[nextIndex];
     *entry = TraceEntry();
+    __asm__ __volatile__("" ::: "memory");
     if (nextIndex >= numEntries - 1)
         wrapped = true;
     nextIndex = (nextIndex + 1) & (numEntries - 1);

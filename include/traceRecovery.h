@@ -44,4 +44,12 @@ int traceKeepRingsIn(TraceApi* api, const char* directory);
 // is created (empty) at install time so that the handler only rewrites it.
 int traceSaveOnFatalSignal(TraceApi* api, const char* path);
 
+// Gives the calling thread an alternate signal stack (unless it has one) so
+// that the fatal-signal save also runs when this thread's own stack has
+// overflowed; the stack is freed when the thread ends. Returns 0 or an
+// errno value. The thread that calls traceSaveOnFatalSignal gets one; every
+// other thread, made before or after, needs this call at its start to have
+// its stack overflows saved (its other faults are saved without it).
+int traceGiveThreadSignalStack();
+
 #endif

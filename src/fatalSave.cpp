@@ -3,15 +3,22 @@
 // taken without the handler.
 //
 // Everything that can be done ahead is done at install time: the path is
-// copied, the file created, and an alternate signal stack set up (unless
-// the host has one) so that a stack overflow can still be saved.
+// copied, the file created empty (a new file renamed over the path, so a
+// previous crash's trace never looks current and no symlink is followed),
+// and an alternate signal stack set up for the installing thread (unless it
+// has one) so that a stack overflow can still be saved. Other threads get
+// theirs from traceGiveThreadSignalStack; each is freed when its thread
+// ends.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "recoveryHooks.h"
+#include "safeFiles.h"
 #include "traceApi.h"
 #include "traceRecovery.h"
 
@@ -62,6 +69,25 @@ void onFatalSignal(int signo, siginfo_t* info, void*)
     saving = 0;
 }
 
+pthread_once_t altStackKeyOnce = PTHREAD_ONCE_INIT;
+pthread_key_t altStackKey;
+int altStackKeyError = 0;
+
+// At the end of a thread: its stack is switched off, then freed.
+void releaseAltStack(void* memory)
+{
+    stack_t off;
+    memset(&off, 0, sizeof off);
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+    delete[] static_cast<char*>(memory);
+}
+
+void makeAltStackKey()
+{
+    altStackKeyError = pthread_key_create(&altStackKey, releaseAltStack);
+}
+
 int setAltStack()
 {
     stack_t current;
@@ -69,23 +95,44 @@ int setAltStack()
         return errno;
     if (!(current.ss_flags & SS_DISABLE))
         return 0;
+    pthread_once(&altStackKeyOnce, makeAltStackKey);
+    if (altStackKeyError != 0)
+        return altStackKeyError;
     stack_t stack;
     stack.ss_sp = new char[kAltStackSize];
     stack.ss_size = kAltStackSize;
     stack.ss_flags = 0;
-    if (sigaltstack(&stack, nullptr) != 0) {
-        int error = errno;
+    int error = pthread_setspecific(altStackKey, stack.ss_sp);
+    if (error == 0 && sigaltstack(&stack, nullptr) != 0)
+        error = errno;
+    if (error != 0) {
+        pthread_setspecific(altStackKey, nullptr);
         delete[] static_cast<char*>(stack.ss_sp);
-        return error;
     }
-    return 0;
+    return error;
+}
+
+// An empty file at path, replacing whatever was there.
+int createEmpty(const char* path)
+{
+    int error = checkDirectoryOf(path);
+    if (error != 0)
+        return error;
+    char* tempPath = nullptr;
+    int fd = createFileBeside(path, &tempPath);
+    if (fd < 0)
+        return errno;
+    close(fd);
+    if (rename(tempPath, path) != 0) {
+        error = errno;
+        unlink(tempPath);
+    }
+    delete[] tempPath;
+    return error;
 }
 
 int install()
 {
-    int error = setAltStack();
-    if (error != 0)
-        return error;
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_sigaction = onFatalSignal;
@@ -103,15 +150,16 @@ int traceSaveOnFatalSignal(TraceApi* api, const char* path)
 {
     if (api == nullptr || path == nullptr)
         return EINVAL;
-    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return errno;
-    close(fd);
+    int error = createEmpty(path);
+    if (error == 0)
+        error = setAltStack();
+    if (error != 0)
+        return error;
     size_t length = strlen(path) + 1;
     char* copy = new char[length];
     memcpy(copy, path, length);
     if (!installed) {
-        int error = install();
+        error = install();
         if (error != 0) {
             delete[] copy;
             return error;
@@ -127,4 +175,9 @@ void forgetFatalSave(TraceApi* api)
 {
     if (saveApi == api)
         saveApi = nullptr;
+}
+
+int traceGiveThreadSignalStack()
+{
+    return setAltStack();
 }

@@ -21,6 +21,7 @@
 #include <new>
 
 #include "recoveryHooks.h"
+#include "safeFiles.h"
 #include "ringFormat.h"
 #include "ringKeeper.h"
 #include "traceApi.h"
@@ -103,8 +104,75 @@ void fillHeader(RingFileHeader* header, TraceBuffer* buffer, size_t bufferOffset
     header->reserved = 0;
 }
 
-// Builds the buffer inside a new mapping of `fd`; null if it cannot.
-TraceBuffer* placeBuffer(int fd, KeptRing& ring, int id, char* name, int numEntries)
+}
+
+// A ring file under construction: a new file under a temporary name, its
+// mapping and the buffer in it. Whatever has not been handed over when it
+// is destroyed (a failure, or an exception on the way) is undone: nothing
+// is left on disk, open or mapped. (Outside the anonymous namespace: the
+// buffer's constructor for records it does not own is for this class.)
+class TRACELIB_INTERNAL NewRingFile {
+public:
+    NewRingFile() : ring_m(nullptr), tempPath_m(nullptr), fd_m(-1), buffer_m(nullptr) {}
+    ~NewRingFile();
+
+    // The complete file under its final name, or null (errno set).
+    TraceBuffer* make(int id, char* name, int numEntries);
+
+private:
+    bool place(int id, char* name, int numEntries);
+
+    KeptRing* ring_m;
+    char* tempPath_m;
+    int fd_m;
+    TraceBuffer* buffer_m;
+};
+
+NewRingFile::~NewRingFile()
+{
+    int error = errno;
+    if (buffer_m != nullptr) {
+        buffer_m->entries = nullptr;
+        buffer_m->~TraceBuffer();
+    }
+    if (ring_m != nullptr && ring_m->base != nullptr)
+        munmap(ring_m->base, ring_m->size);
+    if (fd_m >= 0)
+        close(fd_m);
+    if (tempPath_m != nullptr)
+        unlink(tempPath_m);
+    delete[] tempPath_m;
+    if (ring_m != nullptr)
+        delete[] ring_m->path;
+    delete ring_m;
+    errno = error;
+}
+
+TraceBuffer* NewRingFile::make(int id, char* name, int numEntries)
+{
+    ring_m = new KeptRing();
+    ring_m->path = ringPath(id, "");
+    fd_m = createFileBeside(ring_m->path, &tempPath_m);
+    if (fd_m < 0 || !place(id, name, numEntries))
+        return nullptr;
+    if (rename(tempPath_m, ring_m->path) != 0)
+        return nullptr;
+    delete[] tempPath_m;
+    tempPath_m = nullptr;
+    close(fd_m);
+    fd_m = -1;
+    ring_m->buffer = buffer_m;
+    ring_m->next = keptRings;
+    keptRings = ring_m;
+    ring_m = nullptr;
+    TraceBuffer* made = buffer_m;
+    buffer_m = nullptr;
+    return made;
+}
+
+// Builds the buffer inside a new mapping of the file, on the file's own
+// records; false (errno set) if it cannot.
+bool NewRingFile::place(int id, char* name, int numEntries)
 {
     const size_t bufferOffset = alignUp(sizeof(RingFileHeader), kObjectAlignment);
     const size_t recordsOffset = alignUp(bufferOffset + sizeof(TraceBuffer), kRecordsAlignment);
@@ -112,69 +180,34 @@ TraceBuffer* placeBuffer(int fd, KeptRing& ring, int id, char* name, int numEntr
         static_cast<unsigned long long>(numEntries) * sizeof(TraceEntry);
     if (recordBytes > (static_cast<size_t>(-1) - recordsOffset)) {
         errno = EFBIG;
-        return nullptr;
+        return false;
     }
-    ring.size = recordsOffset + static_cast<size_t>(recordBytes);
+    const size_t size = recordsOffset + static_cast<size_t>(recordBytes);
     // Space reserved now: a full file system later would otherwise fault
     // recording with SIGBUS when it first writes a page.
-    int error = posix_fallocate(fd, 0, static_cast<off_t>(ring.size));
+    int error = posix_fallocate(fd_m, 0, static_cast<off_t>(size));
     if (error != 0) {
         errno = error;
-        return nullptr;
+        return false;
     }
-    ring.base = mmap(nullptr, ring.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-    if (ring.base == MAP_FAILED)
-        return nullptr;
-    char* base = static_cast<char*>(ring.base);
-    // The constructor's own ring in memory gives way to the file's records,
-    // which the file's zero bytes already clear.
-    TraceBuffer* buffer = ::new (base + bufferOffset) TraceBuffer(id, name, numEntries);
-    delete[] buffer->entries;
-    buffer->entries = reinterpret_cast<TraceEntry*>(base + recordsOffset);
+    void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_m, 0);
+    if (base == MAP_FAILED)
+        return false;
+    ring_m->base = base;
+    ring_m->size = size;
+    char* at = static_cast<char*>(base);
+    // The file's zero bytes are the cleared records.
+    TraceEntry* records = reinterpret_cast<TraceEntry*>(at + recordsOffset);
+    buffer_m = ::new (at + bufferOffset) TraceBuffer(id, name, numEntries, records);
 
-    size_t nameLength = strlen(buffer->bufferName);
-    off_t nameAt = static_cast<off_t>(ring.size);
-    if (ftruncate(fd, nameAt + static_cast<off_t>(nameLength)) != 0 ||
-        pwrite(fd, buffer->bufferName, nameLength, nameAt) != static_cast<ssize_t>(nameLength)) {
-        buffer->entries = nullptr;
-        buffer->~TraceBuffer();
-        munmap(ring.base, ring.size);
-        return nullptr;
-    }
-    fillHeader(reinterpret_cast<RingFileHeader*>(base), buffer, bufferOffset, recordsOffset,
+    size_t nameLength = strlen(buffer_m->bufferName);
+    off_t nameAt = static_cast<off_t>(size);
+    if (ftruncate(fd_m, nameAt + static_cast<off_t>(nameLength)) != 0 ||
+        pwrite(fd_m, buffer_m->bufferName, nameLength, nameAt) != static_cast<ssize_t>(nameLength))
+        return false;
+    fillHeader(reinterpret_cast<RingFileHeader*>(at), buffer_m, bufferOffset, recordsOffset,
                nameLength);
-    return buffer;
-}
-
-// A complete ring file under its final name, or null (errno set).
-TraceBuffer* mapRingFile(int id, char* name, int numEntries)
-{
-    KeptRing* ring = new KeptRing();
-    char* newPath = ringPath(id, kNewFileSuffix);
-    ring->path = ringPath(id, "");
-    int fd = open(newPath, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    TraceBuffer* buffer = fd < 0 ? nullptr : placeBuffer(fd, *ring, id, name, numEntries);
-    if (fd >= 0)
-        close(fd);
-    if (buffer != nullptr && rename(newPath, ring->path) == 0) {
-        ring->buffer = buffer;
-        ring->next = keptRings;
-        keptRings = ring;
-        delete[] newPath;
-        return buffer;
-    }
-    if (buffer != nullptr) {
-        buffer->entries = nullptr;
-        buffer->~TraceBuffer();
-        munmap(ring->base, ring->size);
-        buffer = nullptr;
-    }
-    unlink(newPath);
-    delete[] newPath;
-    delete[] ring->path;
-    delete ring;
-    return nullptr;
-}
+    return true;
 }
 
 uint64_t processRunId()
@@ -194,13 +227,9 @@ int traceKeepRingsIn(TraceApi* api, const char* directory)
         return EINVAL;
     if (keeper.api != nullptr)
         return EBUSY;
-    struct stat info;
-    if (stat(directory, &info) != 0)
-        return errno;
-    if (!S_ISDIR(info.st_mode))
-        return ENOTDIR;
-    if (access(directory, W_OK | X_OK) != 0)
-        return errno;
+    int error = checkFileDirectory(directory);
+    if (error != 0)
+        return error;
     size_t length = strlen(directory) + 1;
     keeper.directory = new char[length];
     memcpy(keeper.directory, directory, length);
@@ -217,7 +246,8 @@ TraceBuffer* newTraceBuffer(TraceApi* api, int id, char* name, int numEntries)
 {
     if (keeper.api == nullptr || keeper.api != api)
         return new TraceBuffer(id, name, numEntries);
-    TraceBuffer* buffer = mapRingFile(id, name, numEntries);
+    NewRingFile file;
+    TraceBuffer* buffer = file.make(id, name, numEntries);
     if (buffer == nullptr)
         return new TraceBuffer(id, name, numEntries);
     writeStepFile(keeper);

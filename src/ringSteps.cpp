@@ -8,20 +8,22 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
 #include <typeinfo>
 
 #include "ringFormat.h"
 #include "ringKeeper.h"
+#include "safeFiles.h"
 #include "traceApi.h"
 
 namespace {
-// "<directory>/trace-<pid>.steps<suffix>", owned by the caller.
-char* stepPath(RingKeeper& keeper, const char* suffix)
+// "<directory>/trace-<pid>.steps", owned by the caller.
+char* stepPath(RingKeeper& keeper)
 {
-    const char* format = "%s/trace-%d%s%s";
-    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, kStepSuffix, suffix);
+    const char* format = "%s/trace-%d%s";
+    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, kStepSuffix);
     char* path = new char[length + 1];
-    snprintf(path, length + 1, format, keeper.directory, keeper.pid, kStepSuffix, suffix);
+    snprintf(path, length + 1, format, keeper.directory, keeper.pid, kStepSuffix);
     return path;
 }
 
@@ -124,23 +126,39 @@ bool writeContents(FILE* file, RingKeeper& keeper)
 
 void writeStepFile(RingKeeper& keeper)
 {
-    char* path = stepPath(keeper, "");
-    char* newPath = stepPath(keeper, kNewFileSuffix);
-    FILE* file = fopen(newPath, "wbe");
-    if (file != nullptr) {
-        bool written = writeContents(file, keeper);
-        if (fclose(file) == 0 && written)
-            rename(newPath, path);
-        else
-            unlink(newPath);
+    char* path = nullptr;
+    char* newPath = nullptr;
+    FILE* file = nullptr;
+    // Short of memory the previous file stays, like for any other failure;
+    // the caller's buffers and filters are already in place.
+    try {
+        path = stepPath(keeper);
+        int fd = createFileBeside(path, &newPath);
+        file = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (fd >= 0 && file == nullptr)
+            close(fd);
+        if (file != nullptr) {
+            bool written = writeContents(file, keeper);
+            int closed = fclose(file);
+            file = nullptr;
+            if (closed == 0 && written && rename(newPath, path) == 0) {
+                delete[] newPath;
+                newPath = nullptr;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        if (file != nullptr)
+            fclose(file);
     }
+    if (newPath != nullptr)
+        unlink(newPath);
     delete[] path;
     delete[] newPath;
 }
 
 void removeStepFile(RingKeeper& keeper)
 {
-    char* path = stepPath(keeper, "");
+    char* path = stepPath(keeper);
     unlink(path);
     delete[] path;
 }

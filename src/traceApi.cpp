@@ -179,7 +179,13 @@ bool TraceApi::initTraceBuffer(int id, char* name, int numEntries, bool makeCurr
         }
     }
     TraceBuffer* buffer = newTraceBuffer(this, id, name, numEntries);
-    traceBuffers_m.add(new Element<TraceBuffer>(buffer));
+    // The failure propagates; a buffer kept in a file must not outlive it.
+    try {
+        traceBuffers_m.add(new Element<TraceBuffer>(buffer));
+    } catch (...) {
+        delete buffer;
+        throw;
+    }
     if (currentBuffer_m == nullptr || makeCurrent)
         currentBuffer_m = buffer;
     return true;

@@ -30,14 +30,7 @@ TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
     if (numEntries < 0)
         numEntries = 0;
     TRACE_ASSERT((numEntries != 0) && !(numEntries & (numEntries - 1)));
-    if (name != nullptr) {
-        size_t size = strlen(name) + 1;
-        bufferName = new char[size];
-        strlcpy(bufferName, name, size);
-    } else {
-        bufferName = new char[kDefaultNameSize];
-        snprintf(bufferName, kDefaultNameSize, "Trace Buffer %d", id);
-    }
+    copyName(name);
     // new[] checks count * 16 against the address space, so a ring too big
     // for it fails with bad_alloc instead of wrapping to a small allocation.
     // The failure reaches the caller; the name must not leak on the way.
@@ -46,6 +39,27 @@ TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
     } catch (...) {
         delete[] bufferName;
         throw;
+    }
+}
+
+TraceBuffer::TraceBuffer(int id, char* name, int entryCount, TraceEntry* records)
+    : bufferId(id), bufferName(nullptr), numEntries(entryCount), nextIndex(0),
+      wrapped(false), entries(nullptr)
+{
+    TRACE_ASSERT((numEntries > 0) && !(numEntries & (numEntries - 1)));
+    copyName(name);
+    entries = records;
+}
+
+void TraceBuffer::copyName(char* name)
+{
+    if (name != nullptr) {
+        size_t size = strlen(name) + 1;
+        bufferName = new char[size];
+        strlcpy(bufferName, name, size);
+    } else {
+        bufferName = new char[kDefaultNameSize];
+        snprintf(bufferName, kDefaultNameSize, "Trace Buffer %d", bufferId);
     }
 }
 
