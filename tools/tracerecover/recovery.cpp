@@ -54,14 +54,22 @@ std::string textOf(const char* text)
     return text != nullptr ? text : "";
 }
 
+void replaceTexts(TraceStep* step, const std::string& prefix, const std::string& postfix)
+{
+    delete[] step->prefix_m;
+    delete[] step->postfix_m;
+    step->prefix_m = ownedText(prefix);
+    step->postfix_m = ownedText(postfix);
+}
+
 // The last record written of a trace the death cut short: its own step's
 // text, then the cut mark; the record carries the end mark, so the line ends.
 class CutStep : public TraceStep {
 public:
-    explicit CutStep(TraceStep* recorded) : recorded_(recorded)
+    void cut(TraceStep* recorded)
     {
-        prefix_m = ownedText(textOf(recorded->prefix_m));
-        postfix_m = ownedText(textOf(recorded->postfix_m) + kCutMark);
+        recorded_ = recorded;
+        replaceTexts(this, textOf(recorded->prefix_m), textOf(recorded->postfix_m) + kCutMark);
     }
     void format(TraceEntry* entry, char* text, int size) override
     {
@@ -69,12 +77,12 @@ public:
     }
 
 private:
-    TraceStep* recorded_;
+    TraceStep* recorded_ = nullptr;
 };
 
-std::unique_ptr<TraceStep> newStep(const StepInfo& info)
+std::unique_ptr<TraceStep> newStep(uint8_t kind)
 {
-    switch (info.kind) {
+    switch (kind) {
         case kStepIdentifier:
             return std::make_unique<TraceIdentifier>();
         case kStepFcHeader:
@@ -98,23 +106,69 @@ void describeLike(TraceStep* step, const StepInfo& info)
 {
     for (int w = 0; w < 3; w++)
         step->payload_m[w] = {info.valid[w], info.index[w]};
-    delete[] step->prefix_m;
-    delete[] step->postfix_m;
-    step->prefix_m = ownedText(info.prefix);
-    step->postfix_m = ownedText(info.postfix);
+    replaceTexts(step, info.prefix, info.postfix);
 }
+
+// The steps and the trace API of every recovery in this process. They are
+// made once and lent out again: the step registry never gives an id back, so
+// steps made anew for each recovery would run out of ids after some dozens
+// of processes. Never destroyed, as the registry's storage goes at exit.
+class Workshop {
+public:
+    static Workshop& get()
+    {
+        static Workshop* workshop = new Workshop();
+        return *workshop;
+    }
+
+    TraceApi api;
+
+    TraceStep* take(uint8_t kind)
+    {
+        auto& [steps, used] = byKind_[kind];
+        if (used == steps.size())
+            steps.push_back(newStep(kind));
+        return steps[used++].get();
+    }
+    TraceStep* takeCut(TraceStep* recorded)
+    {
+        if (cutsUsed_ == cuts_.size())
+            cuts_.push_back(std::make_unique<CutStep>());
+        cuts_[cutsUsed_]->cut(recorded);
+        return cuts_[cutsUsed_++].get();
+    }
+    RawWordsStep raw;
+    MissingStep missing;
+
+    // Back to no buffers, every step free to be lent again.
+    void clear()
+    {
+        api.traceBuffers_m.purge_list(true);
+        api.currentBuffer_m = nullptr;
+        replaceTexts(api.identifier_m, "", "");
+        for (auto& entry : byKind_)
+            entry.second.second = 0;
+        cutsUsed_ = 0;
+    }
+
+private:
+    std::map<uint8_t, std::pair<std::vector<std::unique_ptr<TraceStep>>, size_t>> byKind_;
+    std::vector<std::unique_ptr<CutStep>> cuts_;
+    size_t cutsUsed_ = 0;
+};
 
 // The dead process's steps, made again in this one.
 class LocalSteps {
 public:
-    LocalSteps(TraceApi& api, const StepTable* table) : limit_(table ? table->stepIdLimit : 0)
+    LocalSteps(Workshop& workshop, const StepTable* table)
+        : workshop_(workshop), limit_(table ? table->stepIdLimit : 0)
     {
         if (table == nullptr)
             return;
         for (const StepInfo& info : table->steps) {
-            TraceStep* step = api.identifier_m;
+            TraceStep* step = workshop.api.identifier_m;
             if (info.id != table->identifierId || info.kind != kStepIdentifier)
-                step = owned_.emplace_back(newStep(info)).get();
+                step = workshop.take(info.kind);
             describeLike(step, info);
             byId_[info.id] = {step, info.kind};
         }
@@ -131,20 +185,15 @@ public:
         auto found = byId_.find(id);
         if (found != byId_.end())
             return found->second.first;
-        return id != 0 && id < limit_ ? nullptr : &raw_;
+        return id != 0 && id < limit_ ? nullptr : &workshop_.raw;
     }
-    TraceStep* missing() { return &missing_; }
-    TraceStep* cut(TraceStep* recorded)
-    {
-        return owned_.emplace_back(std::make_unique<CutStep>(recorded)).get();
-    }
+    TraceStep* missing() { return &workshop_.missing; }
+    TraceStep* cut(TraceStep* recorded) { return workshop_.takeCut(recorded); }
 
 private:
+    Workshop& workshop_;
     uint32_t limit_;
     std::map<uint16_t, std::pair<TraceStep*, uint8_t>> byId_;
-    std::vector<std::unique_ptr<TraceStep>> owned_;
-    RawWordsStep raw_;
-    MissingStep missing_;
 };
 
 // Gives back the slots at the newest end of the ring that were handed out
@@ -298,8 +347,10 @@ void recoverProcess(uint32_t pid, std::vector<RingImage>& rings, Recovery& out)
 RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings)
 {
     RecoveredProcess out;
-    TraceApi api;
-    LocalSteps steps(api, table);
+    Workshop& workshop = Workshop::get();
+    workshop.clear();
+    TraceApi& api = workshop.api;
+    LocalSteps steps(workshop, table);
     std::sort(rings.begin(), rings.end(),
               [](const RingImage& a, const RingImage& b) { return a.sequence < b.sequence; });
     for (RingImage& ring : rings) {
@@ -309,6 +360,7 @@ RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings
     // The filter section: this API has none, so its first line is the count
     // line with 0, followed by the dead process's filters.
     std::string text = savedText(api);
+    workshop.clear();
     size_t firstLine = text.find('\n') + 1;
     if (firstLine == 0)
         return out;  // no file could be written
