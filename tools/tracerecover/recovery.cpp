@@ -196,12 +196,15 @@ private:
     std::map<uint16_t, std::pair<TraceStep*, uint8_t>> byId_;
 };
 
-// Gives back the slots at the newest end of the ring that were handed out
-// but never written (step id 0): they hold nothing of a trace. Returns the
-// number of slots still handed out.
-int dropUnwritten(RingImage& ring)
+// Clears what holds nothing of a trace: the slots a ring that never wrapped
+// has not handed out yet (the walk of an empty ring reads slot 0), and the
+// slots at the newest end that were handed out but never written (step id
+// 0), which it gives back. Returns the number of slots still handed out.
+int clearUnwritten(RingImage& ring)
 {
     const int n = int(ring.records.size());
+    if (!ring.wrapped)
+        std::fill(ring.records.begin() + ring.nextIndex, ring.records.end(), TraceEntry());
     int handed = ring.wrapped ? n : ring.nextIndex;
     while (handed > 0 && ring.records[size_t((ring.nextIndex + n - 1) % n)].id == 0) {
         ring.nextIndex = (ring.nextIndex + n - 1) % n;
@@ -229,7 +232,7 @@ int cutSlot(const RingImage& ring, int handed)
 // was cut short.
 bool fill(TraceBuffer* buffer, RingImage& ring, LocalSteps& steps)
 {
-    const int cut = cutSlot(ring, dropUnwritten(ring));
+    const int cut = cutSlot(ring, clearUnwritten(ring));
     for (size_t i = 0; i < ring.records.size(); i++) {
         TraceEntry entry = ring.records[i];
         const uint8_t kind = steps.kindOf(entry.id);
