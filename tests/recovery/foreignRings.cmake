@@ -1,4 +1,4 @@
-# Rings written on a cross target (ringwriter under its emulator) must be
+# Rings written on a cross target (crashhost under its emulator) must be
 # recovered by the native tracerecover to the very text the target's own
 # tracerecover writes: other byte order, other word size. Run by CTest in
 # the cross builds with -DEMULATOR (its arguments joined by "|"), -DWRITER,
@@ -12,7 +12,7 @@ file(REMOVE_RECURSE "${DIR}")
 file(MAKE_DIRECTORY "${DIR}")
 execute_process(COMMAND ${emulator} "${WRITER}" "${DIR}" RESULT_VARIABLE written)
 if(NOT written EQUAL 0)
-  message(FATAL_ERROR "ringwriter failed: ${written}")
+  message(FATAL_ERROR "crashhost failed: ${written}")
 endif()
 execute_process(COMMAND ${emulator} "${TOOL}" "${DIR}"
   OUTPUT_VARIABLE own ERROR_VARIABLE ownErrors RESULT_VARIABLE ownStatus)

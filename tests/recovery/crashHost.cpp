@@ -1,4 +1,4 @@
-// ringwriter DIR: a host that keeps its rings in DIR, traces every kind of
+// crashhost DIR: a host that keeps its rings in DIR, traces every kind of
 // record the library formats (Ethernet addresses are stored as bytes, the
 // rest as words), then ends without cleaning up, in the middle of a trace.
 // Its files are what a device of this target leaves behind after a crash.
