@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "ringFormat.h"
 #include "traceApi.h"
@@ -340,9 +341,13 @@ void recoverProcess(uint32_t pid, std::vector<RingImage>& rings, Recovery& out)
             out.errors.push_back(ring.path + ": of another run of process " + std::to_string(pid) +
                                  "; left out");
     }
-    RecoveredProcess process = recoverRun(table ? &*table : nullptr, std::move(ofRun));
-    process.pid = pid;
-    out.processes.push_back(std::move(process));
+    try {
+        RecoveredProcess process = recoverRun(table ? &*table : nullptr, std::move(ofRun));
+        process.pid = pid;
+        out.processes.push_back(std::move(process));
+    } catch (const std::bad_alloc&) {
+        out.errors.push_back("process " + std::to_string(pid) + ": out of memory; not recovered");
+    }
 }
 
 }  // namespace
@@ -378,11 +383,15 @@ Recovery recoverRings(const std::vector<std::string>& paths)
     std::map<uint32_t, std::vector<RingImage>> byProcess;
     for (const std::string& path : paths) {
         for (const std::string& file : ringFilesIn(path, out)) {
-            std::string error;
-            if (std::optional<RingImage> ring = readRingFile(file, error))
-                byProcess[ring->pid].push_back(std::move(*ring));
-            else
-                out.errors.push_back(file + ": " + error);
+            std::string error = "out of memory";
+            try {
+                if (std::optional<RingImage> ring = readRingFile(file, error)) {
+                    byProcess[ring->pid].push_back(std::move(*ring));
+                    continue;
+                }
+            } catch (const std::bad_alloc&) {
+            }
+            out.errors.push_back(file + ": " + error);
         }
     }
     for (auto& [pid, rings] : byProcess)
