@@ -278,7 +278,8 @@ std::vector<std::string> tracesOf(const std::string& text)
 // else (what a clear ordered after the move of the ring's position left),
 // and a step built after the step file was last written. Complete traces
 // are printed as saved, each cut one alone on its line with the mark, the
-// late step's words raw, and nothing else.
+// late step's words raw, and nothing else; the summaries count the cut
+// traces.
 TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
 {
     const std::string dir = freshDir(), saved = dir + "/saved.trace";
@@ -324,6 +325,8 @@ TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
     EXPECT_TRUE(endsWith(cut[1], std::string(".250000  0000000a 0000000b 0000000c") + kCutMark))
         << cut[1];
     EXPECT_EQ(tracesOf(text), tracesOf(slurp(saved)));
+    // Buffer 1 ends with its cut trace, whose one record is an identifier.
+    EXPECT_NE(text.find(".250000 Number Events 12\n"), std::string::npos) << text;
     std::filesystem::remove_all(dir);
 }
 
