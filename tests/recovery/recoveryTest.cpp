@@ -189,6 +189,7 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
     const std::string good = slurp(dir + "/trace-" + std::to_string(child) + "-1.ring");
     constexpr size_t kByteOrderAt = offsetof(RingFileHeader, byteOrder);
     static constexpr uint16_t kFutureVersion = 99;
+    static constexpr uint32_t kFarOffset = 0xfffffffd;  // + 4 wraps in 32 bits
     const struct {
         const char* file;
         std::function<void(std::string&)> damage;
@@ -197,6 +198,11 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
         {"cut.ring", [](std::string& b) { b.resize(b.size() / 2); }, "truncated"},
         {"long.ring", [](std::string& b) { b += "x"; }, "longer than its header states"},
         {"mark.ring", [](std::string& b) { b.replace(kByteOrderAt, 4, "\1\1\1\1"); },
+         "damaged header"},
+        {"position.ring",
+         [](std::string& b) {
+             memcpy(&b[offsetof(RingFileHeader, nextIndexOffset)], &kFarOffset, sizeof kFarOffset);
+         },
          "damaged header"},
         {"future.ring",
          [](std::string& b) {
