@@ -3,10 +3,11 @@
 // Writes the saved trace file of a dead process from the ring files it kept
 // (traceRecovery.h): to FILE, or to standard output. Files of several
 // processes give one saved trace each, to FILE.<pid> when -o is given. A
-// file that cannot be read is reported on one line; the rest are recovered.
+// file that cannot be used is reported on one line; the rest are recovered,
+// and the traces the death cut short are counted.
 // Exit status: 0, 1 if some file could not be used, 2 on a usage error.
+#include <getopt.h>
 #include <stdio.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -16,7 +17,11 @@
 
 namespace {
 
-const char kUsage[] = "usage: tracerecover [-o FILE] DIR|RINGFILE...\n";
+const char kUsage[] =
+    "usage: tracerecover [-o FILE] DIR|RINGFILE...\n"
+    "Writes the saved trace file of a dead process from the ring files it kept.\n"
+    "  -o, --output FILE  write to FILE (FILE.<pid> for each of several processes)\n"
+    "  -h, --help         show this help\n";
 
 bool writeText(const std::string& path, const std::string& text)
 {
@@ -31,8 +36,11 @@ bool writeText(const std::string& path, const std::string& text)
 
 int main(int argc, char** argv)
 {
+    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                      {"output", required_argument, nullptr, 'o'},
+                                      {nullptr, 0, nullptr, 0}};
     std::string output;
-    for (int option; (option = getopt(argc, argv, "ho:")) != -1;) {
+    for (int option; (option = getopt_long(argc, argv, "ho:", kOptions, nullptr)) != -1;) {
         if (option == 'o') {
             output = optarg;
         } else {
@@ -53,7 +61,10 @@ int main(int argc, char** argv)
         std::string path = output;
         if (several && !path.empty())
             path += "." + std::to_string(process.pid);
-        if (!writeText(path, process.text)) {
+        if (process.cutTraces > 0)
+            fprintf(stderr, "tracerecover: process %u: %d trace%s cut short by its death\n",
+                    process.pid, process.cutTraces, process.cutTraces == 1 ? "" : "s");
+        if (process.text.empty() || !writeText(path, process.text)) {
             fprintf(stderr, "tracerecover: %s: cannot write\n", path.empty() ? "-" : path.c_str());
             status = 1;
         }
