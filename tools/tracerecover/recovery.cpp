@@ -11,141 +11,12 @@
 #include <map>
 #include <memory>
 
+#include "liveRing.h"
+#include "localSteps.h"
 #include "ringFormat.h"
 #include "traceApi.h"
 
 namespace {
-
-// A step the host defined, or one the step file does not know: its words as
-// they are.
-class RawWordsStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
-                 entry->word3);
-    }
-};
-
-// Stands in for a step the dead process had destroyed. The saved file writes
-// such a record as one line of its own; the record arrives here with the
-// original id in word3 and the end mark set, so that TraceStep::write ends
-// the line and the saver adds no blank.
-class MissingStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        snprintf(text, size_t(std::max(size, 0)), "NULL trace step id %u", entry->word3);
-    }
-};
-
-char* ownedText(const std::string& text)
-{
-    if (text.empty())
-        return nullptr;
-    char* copy = new char[text.size() + 1];
-    text.copy(copy, text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
-std::string textOf(const char* text)
-{
-    return text != nullptr ? text : "";
-}
-
-// The last record written of a trace the death cut short: its own step's
-// text, then the cut mark; the record carries the end mark, so the line ends.
-class CutStep : public TraceStep {
-public:
-    explicit CutStep(TraceStep* recorded) : recorded_(recorded)
-    {
-        prefix_m = ownedText(textOf(recorded->prefix_m));
-        postfix_m = ownedText(textOf(recorded->postfix_m) + kCutMark);
-    }
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        recorded_->format(entry, text, size);
-    }
-
-private:
-    TraceStep* recorded_;
-};
-
-std::unique_ptr<TraceStep> newStep(const StepInfo& info)
-{
-    switch (info.kind) {
-        case kStepIdentifier:
-            return std::make_unique<TraceIdentifier>();
-        case kStepFcHeader:
-            return std::make_unique<TraceFcHeader>();
-        case kStepFcPayload:
-            return std::make_unique<TraceFcPayload>(-1, -1, -1);
-        case kStepEls:
-            return std::make_unique<TraceEls>();
-        case kStepEthDmacSmac:
-            return std::make_unique<TraceEthDmacSmac>();
-        case kStepEthData:
-            return std::make_unique<TraceEthData>();
-        case kStepDeviceEvent:
-            return std::make_unique<TraceDeviceEvent>();
-        default:
-            return std::make_unique<RawWordsStep>();
-    }
-}
-
-void describeLike(TraceStep* step, const StepInfo& info)
-{
-    for (int w = 0; w < 3; w++)
-        step->payload_m[w] = {info.valid[w], info.index[w]};
-    delete[] step->prefix_m;
-    delete[] step->postfix_m;
-    step->prefix_m = ownedText(info.prefix);
-    step->postfix_m = ownedText(info.postfix);
-}
-
-// The dead process's steps, made again in this one.
-class LocalSteps {
-public:
-    LocalSteps(TraceApi& api, const StepTable* table) : limit_(table ? table->stepIdLimit : 0)
-    {
-        if (table == nullptr)
-            return;
-        for (const StepInfo& info : table->steps) {
-            TraceStep* step = api.identifier_m;
-            if (info.id != table->identifierId || info.kind != kStepIdentifier)
-                step = owned_.emplace_back(newStep(info)).get();
-            describeLike(step, info);
-            byId_[info.id] = {step, info.kind};
-        }
-    }
-
-    uint8_t kindOf(uint16_t id) const
-    {
-        auto found = byId_.find(id);
-        return found != byId_.end() ? found->second.second : uint8_t(kStepHost);
-    }
-    // Null for a step the dead process had destroyed.
-    TraceStep* stepFor(uint16_t id)
-    {
-        auto found = byId_.find(id);
-        if (found != byId_.end())
-            return found->second.first;
-        return id != 0 && id < limit_ ? nullptr : &raw_;
-    }
-    TraceStep* missing() { return &missing_; }
-    TraceStep* cut(TraceStep* recorded)
-    {
-        return owned_.emplace_back(std::make_unique<CutStep>(recorded)).get();
-    }
-
-private:
-    uint32_t limit_;
-    std::map<uint16_t, std::pair<TraceStep*, uint8_t>> byId_;
-    std::vector<std::unique_ptr<TraceStep>> owned_;
-    RawWordsStep raw_;
-    MissingStep missing_;
-};
 
 // Gives back the slots at the newest end of the ring that were handed out
 // but never written (step id 0): they hold nothing of a trace. Returns the
@@ -182,25 +53,11 @@ bool fill(TraceBuffer* buffer, RingImage& ring, LocalSteps& steps)
 {
     const int cut = cutSlot(ring, dropUnwritten(ring));
     for (size_t i = 0; i < ring.records.size(); i++) {
-        TraceEntry entry = ring.records[i];
-        const uint8_t kind = steps.kindOf(entry.id);
-        if (ring.otherByteOrder && kind == kStepEthDmacSmac) {
-            // Addresses are stored as bytes, not words: as the writer left them.
-            entry.word1 = __builtin_bswap32(entry.word1);
-            entry.word2 = __builtin_bswap32(entry.word2);
-            entry.word3 = __builtin_bswap32(entry.word3);
-        }
-        TraceStep* step = steps.stepFor(entry.id);
-        if (step == nullptr) {
-            step = steps.missing();
-            entry.word3 = entry.id;
-            entry.flags |= TRACE_ENTRY_END;
-        }
+        TraceEntry entry = steps.localEntry(ring.records[i], ring.otherByteOrder);
         if (int(i) == cut) {
-            step = steps.cut(step);
+            entry.id = steps.cut(TraceStep::getStep(entry.id))->stepId_m;
             entry.flags |= TRACE_ENTRY_END;
         }
-        entry.id = step->stepId_m;
         buffer->entries[i] = entry;
     }
     buffer->nextIndex = ring.nextIndex;
@@ -320,16 +177,14 @@ RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings
 Recovery recoverRings(const std::vector<std::string>& paths)
 {
     Recovery out;
+    std::vector<std::string> files;
+    for (const std::string& path : paths)
+        for (std::string& file : ringFilesIn(path, out))
+            files.push_back(std::move(file));
+    // A process still running gives a snapshot: its rings as at one instant.
     std::map<uint32_t, std::vector<RingImage>> byProcess;
-    for (const std::string& path : paths) {
-        for (const std::string& file : ringFilesIn(path, out)) {
-            std::string error;
-            if (std::optional<RingImage> ring = readRingFile(file, error))
-                byProcess[ring->pid].push_back(std::move(*ring));
-            else
-                out.errors.push_back(file + ": " + error);
-        }
-    }
+    for (RingImage& ring : readRingsAtOneInstant(files, out.errors))
+        byProcess[ring.pid].push_back(std::move(ring));
     for (auto& [pid, rings] : byProcess)
         recoverProcess(pid, rings, out);
     return out;
