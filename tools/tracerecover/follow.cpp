@@ -343,7 +343,11 @@ void Follower::copy(Ring& ring, bool final)
         records.push_back(ring.file->record(uint32_t(at % n)));
     if (!final) {
         advance(ring);
-        const uint64_t whole = ring.written >= n ? ring.written - n + 1 : 0;
+        // Unless the writer stayed put (the reused slot was checked then),
+        // it may have reused the slot at its position.
+        const uint64_t whole = ring.written == written ? reused
+                               : ring.written >= n ? ring.written - n + 1
+                                                   : 0;
         const uint64_t overwritten =
             std::min<uint64_t>(whole > from ? whole - from : 0, records.size());
         records.erase(records.begin(), records.begin() + ptrdiff_t(overwritten));
