@@ -27,21 +27,38 @@
 // it cannot promise a file when the fault corrupted the heap or the trace
 // API's own data. Persistent rings do not have that limit.
 //
+// Threads. A fault is saved in whichever thread it happens. A stack
+// overflow is saved only in a thread that has an alternate signal stack:
+// the one that called traceSaveOnFatalSignal, and every thread that calls
+// traceGiveThreadSignalStack (new threads do not inherit one).
+//
+// Files. Ring files, the step file and the fatal-signal file are each
+// created as a new file under an unpredictable temporary name in their
+// directory and then renamed into place: no symlink or file planted under a
+// name the library uses is followed or written. A directory that others
+// may write into is refused (EPERM) unless it has the sticky bit (like
+// /dev/shm or /tmp); it must belong to the process's user or to root.
+//
 // Neither is thread-safe against other calls on the same TraceApi.
 #ifndef TRACELIB_INCLUDE_TRACERECOVERY_H
 #define TRACELIB_INCLUDE_TRACERECOVERY_H
 
 class TraceApi;
 
-// Returns 0, or an errno value (the directory is unusable, another TraceApi
-// already keeps rings: EBUSY), after which buffers stay in memory as before.
-// Buffers created before the call stay in memory. A buffer whose file cannot
-// be made is created in memory.
+// Returns 0, or an errno value (the directory is unusable or shared unsafely,
+// another TraceApi already keeps rings: EBUSY), after which buffers stay in
+// memory as before. Buffers created before the call stay in memory. A
+// buffer whose file cannot be made (full file system, no address space for
+// the mapping) is created in memory, and the half-made file is removed; an
+// allocation failure propagates from initTraceBuffer as it does without
+// kept rings, leaving no file, descriptor or mapping behind.
 int traceKeepRingsIn(TraceApi* api, const char* directory);
 
-// Returns 0, or an errno value when path cannot be created for writing or a
-// handler cannot be installed. A later call replaces api and path. The file
-// is created (empty) at install time so that the handler only rewrites it.
+// Returns 0, or an errno value when path cannot be created, its directory is
+// shared unsafely, or a handler cannot be installed. A later call replaces
+// api and path. At install time a new empty file replaces whatever was at
+// path (a previous crash's trace never looks current), so that the handler
+// only rewrites it.
 int traceSaveOnFatalSignal(TraceApi* api, const char* path);
 
 // Gives the calling thread an alternate signal stack (unless it has one) so

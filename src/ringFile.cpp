@@ -21,9 +21,9 @@
 #include <new>
 
 #include "recoveryHooks.h"
-#include "safeFiles.h"
 #include "ringFormat.h"
 #include "ringKeeper.h"
+#include "safeFiles.h"
 #include "traceApi.h"
 #include "traceRecovery.h"
 
@@ -70,15 +70,14 @@ uint64_t drawRunId()
            static_cast<uint64_t>(getpid());
 }
 
-// "<directory>/trace-<pid>-<id><suffix>", owned by the caller.
-char* ringPath(int bufferId, const char* suffix)
+// "<directory>/trace-<pid>-<id>.ring", owned by the caller.
+char* ringPath(int bufferId)
 {
-    const char* format = "%s/trace-%d-%d%s%s";
-    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, bufferId,
-                          kRingSuffix, suffix);
+    const char* format = "%s/trace-%d-%d%s";
+    int length =
+        snprintf(nullptr, 0, format, keeper.directory, keeper.pid, bufferId, kRingSuffix);
     char* path = new char[length + 1];
-    snprintf(path, length + 1, format, keeper.directory, keeper.pid, bufferId, kRingSuffix,
-             suffix);
+    snprintf(path, length + 1, format, keeper.directory, keeper.pid, bufferId, kRingSuffix);
     return path;
 }
 
@@ -151,7 +150,7 @@ NewRingFile::~NewRingFile()
 TraceBuffer* NewRingFile::make(int id, char* name, int numEntries)
 {
     ring_m = new KeptRing();
-    ring_m->path = ringPath(id, "");
+    ring_m->path = ringPath(id);
     fd_m = createFileBeside(ring_m->path, &tempPath_m);
     if (fd_m < 0 || !place(id, name, numEntries))
         return nullptr;

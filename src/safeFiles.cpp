@@ -15,16 +15,28 @@ namespace {
 const char kUniqueSuffix[] = ".XXXXXX";
 }
 
+namespace {
+bool ownedByUs(const struct stat& info)
+{
+    return info.st_uid == geteuid() || info.st_uid == 0;
+}
+}
+
 int checkFileDirectory(const char* directory)
 {
+    // A symlink someone else made (say in /dev/shm, before us) could lead
+    // anywhere, a directory of root's included.
     struct stat info;
+    if (lstat(directory, &info) != 0)
+        return errno;
+    if (S_ISLNK(info.st_mode) && !ownedByUs(info))
+        return EPERM;
     if (stat(directory, &info) != 0)
         return errno;
     if (!S_ISDIR(info.st_mode))
         return ENOTDIR;
-    const bool ours = info.st_uid == geteuid() || info.st_uid == 0;
     const bool othersWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-    if (!ours || (othersWrite && !(info.st_mode & S_ISVTX)))
+    if (!ownedByUs(info) || (othersWrite && !(info.st_mode & S_ISVTX)))
         return EPERM;
     if (access(directory, W_OK | X_OK) != 0)
         return errno;

@@ -8,9 +8,10 @@
 
 #include "recoveryHooks.h"
 
-// 0, or an errno value: ENOTDIR, EPERM for a directory that others may
-// write into unless it is sticky, and owned by us or by root, or what
-// stat or access report.
+// 0, or an errno value: ENOTDIR; EPERM for a directory that is not owned
+// by us or by root, that others may write into without the sticky bit, or
+// that is reached through a symlink someone else owns; or what stat or
+// access report.
 TRACELIB_INTERNAL int checkFileDirectory(const char* directory);
 
 // The directory part of path (up to its last '/', "." without one),

@@ -3,15 +3,21 @@
 // AddressSanitizer, which owns the allocator, its allocation hook does.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <stdlib.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "apiSupport.h"
+#include "traceRecovery.h"
 #if defined(__has_include) && __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #endif
 
 static size_t allocations = 0;
 static bool counting = false;
+static long failIn = -1;  // the allocation that many from now fails; -1: none
 
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
@@ -19,22 +25,27 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile
 static const int hooked = __sanitizer_install_malloc_and_free_hooks(
     [](const volatile void*, size_t) { allocations += counting; }, [](const volatile void*) {});
 #else
+static bool failNow()
+{
+    return failIn >= 0 && failIn-- == 0;
+}
+
 extern "C" {
 void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void*, size_t);
 void* malloc(size_t size)
 {
     allocations += counting;
-    return __libc_malloc(size);
+    return failNow() ? nullptr : __libc_malloc(size);
 }
 void* calloc(size_t n, size_t size)
 {
     allocations += counting;
-    return __libc_calloc(n, size);
+    return failNow() ? nullptr : __libc_calloc(n, size);
 }
 void* realloc(void* p, size_t size)
 {
     allocations += counting;
-    return __libc_realloc(p, size);
+    return failNow() ? nullptr : __libc_realloc(p, size);
 }
 }
 #endif
@@ -107,6 +118,60 @@ TEST_F(Alloc, RecordingAllocatesNothingMirroredOrNot)
     }
     hostsimClockUseReal();
     EXPECT_TRUE(api.findBuffer(1)->wrapped);
+}
+
+size_t openDescriptors()
+{
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        count++;
+    return count;
+}
+
+// Mappings of files in dir, and files in it with ".new" in their names.
+std::pair<size_t, size_t> traces(const std::string& dir)
+{
+    size_t maps = 0, halfMade = 0;
+    std::ifstream in("/proc/self/maps");
+    for (std::string line; std::getline(in, line);)
+        maps += line.find(dir) != std::string::npos;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        halfMade += entry.path().filename().string().find(".new") != std::string::npos;
+    return {maps, halfMade};
+}
+
+// Running out of memory at any allocation while a kept ring is made: the
+// failure reaches the caller, and no half-made file, descriptor or mapping
+// is left behind.
+TEST_F(Alloc, KeptRingOutOfMemoryAnywhereLeavesNothingBehind)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator cannot be made to fail";
+#endif
+    std::string dir = ::testing::TempDir() + "allocRingXXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    ASSERT_EQ(traceKeepRingsIn(&api, dir.c_str()), 0);
+    const size_t descriptors = openDescriptors();
+    int failures = 0;
+    bool reachedTheEnd = false;
+    for (long n = 0; n < 1000 && !reachedTheEnd; n++) {
+        bool threw = false;
+        failIn = n;
+        try {
+            api.initTraceBuffer(1, cs("ring"), 64, true);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        reachedTheEnd = failIn >= 0;  // no allocation was made to fail
+        failIn = -1;
+        failures += threw;
+        EXPECT_EQ(openDescriptors(), descriptors) << n;
+        EXPECT_EQ(traces(dir), std::make_pair(size_t(threw ? 0 : 1), size_t(0))) << n;
+    }
+    EXPECT_TRUE(reachedTheEnd);
+    EXPECT_GE(failures, 4);
+    EXPECT_NE(api.findBuffer(1), nullptr);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -316,6 +316,107 @@ TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
     std::filesystem::remove_all(dir);
 }
 
+// Files of other runs beside a run's own: the old run's rings after its pid
+// was reused, a step file of another process renamed to this pid, one of
+// another run, none at all. One run is recovered, from the step file's run
+// or else as raw words, and every other file is named on a line of its own.
+TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
+{
+    const std::string dir = freshDir();
+    ASSERT_FALSE(dir.empty());
+    pid_t pids[2] = {};
+    for (int run = 0; run < 2; run++) {
+        const std::string runDir = dir + "/run" + std::to_string(run);
+        ASSERT_EQ(mkdir(runDir.c_str(), 0700), 0);
+        runChild(
+            [&](int) {
+                hostsimClockSet(T0 + run, 0);
+                TraceApi* api = new TraceApi();
+                traceKeepRingsIn(api, runDir.c_str());
+                traceEverything(*api, {"", run == 0 ? 3 : 1, 64, 2, false});
+                api->saveTrace(cs((runDir + "/saved.trace").c_str()));
+            },
+            [&](pid_t pid) {
+                pids[run] = pid;
+                kill(pid, SIGKILL);
+            });
+    }
+    const std::string a = std::to_string(pids[0]), b = std::to_string(pids[1]);
+    auto fileOf = [&](int run, const std::string& name) {
+        return dir + "/run" + std::to_string(run) + "/" + name;
+    };
+    // Copies `name` of `run` into `to` under run 0's pid, in its name and,
+    // with `pidAt`, in its header.
+    auto place = [&](const std::string& to, int run, const std::string& name, size_t pidAt) {
+        std::string bytes = slurp(fileOf(run, "trace-" + std::to_string(pids[run]) + name));
+        if (pidAt != 0)
+            memcpy(&bytes[pidAt], &pids[0], sizeof(uint32_t));
+        std::ofstream(to + "/trace-" + a + name, std::ios::binary) << bytes;
+    };
+    const size_t ringPid = offsetof(RingFileHeader, pid), stepPid = offsetof(StepFileHeader, pid);
+    auto runZeroRings = [&](const std::string& to) {
+        for (const char* ring : {"-1.ring", "-2.ring", "-3.ring"})
+            place(to, 0, ring, 0);
+    };
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        std::vector<std::string> errors;
+        bool raw;  // else run 1's saved trace
+    } cases[] = {
+        {"PidReused",
+         [&](const std::string& to) {
+             runZeroRings(to);
+             place(to, 1, "-1.ring", ringPid);
+             place(to, 1, ".steps", stepPid);
+         },
+         {"-2.ring: of another run of process " + a, "-3.ring: of another run"},
+         false},
+        {"StepFileOfAnotherProcess",
+         [&](const std::string& to) {
+             runZeroRings(to);
+             place(to, 1, ".steps", 0);
+         },
+         {".steps: written by process " + b + "; records printed as raw words"},
+         true},
+        {"StepFileOfAnotherRun",
+         [&](const std::string& to) {
+             runZeroRings(to);
+             place(to, 1, ".steps", stepPid);
+         },
+         {".steps: of another run than the ring files; records printed as raw words"},
+         true},
+        {"NoStepFile", runZeroRings, {".steps: cannot open"}, true},
+    };
+    const std::string savedRaw = slurp(fileOf(0, "saved.trace"));
+    auto traceLineCount = [](const std::string& text) {
+        const std::vector<std::string> lines = linesOf(text);
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return l.size() > 2 && l[1] == ':'; });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string caseDir = dir + "/" + c.name;
+        ASSERT_EQ(mkdir(caseDir.c_str(), 0700), 0);
+        c.make(caseDir);
+        Recovery recovery = recoverRings({caseDir});
+        ASSERT_EQ(recovery.errors.size(), c.errors.size());
+        for (size_t i = 0; i < c.errors.size(); i++)
+            EXPECT_NE(recovery.errors[i].find(c.errors[i]), std::string::npos)
+                << recovery.errors[i];
+        ASSERT_EQ(recovery.processes.size(), 1u);
+        const std::string& text = recovery.processes[0].text;
+        if (!c.raw) {
+            EXPECT_EQ(text, slurp(fileOf(1, "saved.trace")));
+            continue;
+        }
+        EXPECT_EQ(traceLineCount(text), traceLineCount(savedRaw));
+        for (const char* formatted : {"ELS ", "LOGIN", "NULL trace step id", "port "})
+            EXPECT_EQ(text.find(formatted), std::string::npos) << formatted;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 struct Fault {
     const char* name;
     int signal;

@@ -23,6 +23,9 @@ constexpr int64_t kLiveCheckUs = 50 * 1000;
 constexpr int64_t kMinPauseUs = 100;
 constexpr int64_t kMaxPauseUs = 20 * 1000;
 constexpr int kLooksPerLap = 8;
+constexpr uint64_t kCopyChunk = 16;
+constexpr int64_t kMinQuietUs = 1;
+constexpr int64_t kMaxQuietUs = 2000;
 
 int64_t nowUs()
 {
@@ -103,7 +106,7 @@ bool Follower::start(const std::vector<std::string>& paths)
                 inotify_add_watch(watch_, dir.c_str(), IN_CREATE | IN_MOVED_TO | IN_DELETE);
     }
     api_ = std::make_unique<TraceApi>();
-    steps_ = std::make_unique<LocalSteps>(*api_, nullptr);
+    steps_ = std::make_unique<FollowSteps>(*api_, nullptr);
     findRings(true);
     if (!refused_ && !chosen_ && dirs_.empty())
         fprintf(notes_, "tracerecover: no running process keeps these rings\n");
@@ -188,6 +191,7 @@ void Follower::addRing(std::unique_ptr<LiveRing> file, bool atStart)
     ring.written = wrapped ? n + ring.index : ring.index;
     ring.next = wrapped ? ring.written - n : 0;
     ring.settled = ring.written;
+    ring.lastReadUs = ring.lastLookUs = nowUs();
     ring.file = std::move(file);
     if (!atStart)
         fprintf(notes_, "tracerecover: buffer %d (%s) made\n", ring.file->info().bufferId,
@@ -268,9 +272,16 @@ void Follower::look(bool final)
     for (Ring& ring : rings_) {
         const uint64_t before = ring.written;
         ring.settled = ring.written;
-        advance(ring);
+        if (!advance(ring))
+            ring.lapUnseen = true;
         ring.eligibleBelow = ring.written;
         moved = std::max(moved, (ring.written - before) * 1000000 / ring.file->entries());
+        // The writer's pace: what it wrote since the last look, or a slow
+        // decay of the fastest pace seen.
+        const double pace =
+            double(ring.written - before) / double(std::max<int64_t>(now - ring.lastLookUs, 1));
+        ring.pace = std::max(pace, ring.pace * 0.8);
+        ring.lastLookUs = now;
     }
     for (Ring& ring : rings_)
         copy(ring, final || ring.removed);
@@ -295,11 +306,18 @@ void Follower::notePace(uint64_t lapsPerMillion, int64_t now)
 }
 
 // Moves the ring's count of handed-out records to the slot position just
-// read. A lap between two looks leaves the position where it was; it is
+// read. A lap between two reads leaves the position where it was; it is
 // noticed by the record kept as sentinel having been replaced (read before
-// the position, so a writer moving on in between cannot fake it).
-void Follower::advance(Ring& ring)
+// the position, so a writer moving on in between cannot fake it), or may
+// have gone by unseen when the reads were further apart than a fraction of
+// a lap at the writer's pace (the follower was not running): false then.
+bool Follower::advance(Ring& ring)
 {
+    const int64_t now = nowUs();
+    const double lapUs = ring.pace > 0 ? double(ring.file->entries()) / ring.pace : 1e9;
+    const int64_t quietUs = std::clamp(int64_t(lapUs / 4), kMinQuietUs, kMaxQuietUs);
+    const bool tracked = now - ring.lastReadUs <= quietUs;
+    ring.lastReadUs = now;
     const uint32_t n = ring.file->entries();
     std::optional<TraceEntry> sentinelNow;
     if (ring.sentinel)
@@ -313,6 +331,7 @@ void Follower::advance(Ring& ring)
         ring.sentinel.reset();
         ring.lapUnseen = true;
     }
+    return tracked;
 }
 
 // Copies the ring's records from the next one to read up to the writer's
@@ -323,7 +342,8 @@ void Follower::copy(Ring& ring, bool final)
     if (ring.drained)
         return;  // a destroyed buffer is read to its end once
     const uint64_t n = ring.file->entries();
-    advance(ring);
+    if (!advance(ring))
+        ring.lapUnseen = true;
     const uint64_t written = ring.written;
     const uint64_t limit =
         final || kStoresInProgramOrder ? written : std::min(written, ring.settled);
@@ -339,15 +359,22 @@ void Follower::copy(Ring& ring, bool final)
         else
             from++;
     }
-    for (uint64_t at = from + records.size(); at < limit; at++)
+    // The position is read again every kCopyChunk records, so that the count
+    // of handed-out records stays exact; a copy the follower was stopped in
+    // for longer than that allows is given up, and done again next look.
+    for (uint64_t at = from + records.size(); at < limit; at++) {
         records.push_back(ring.file->record(uint32_t(at % n)));
+        if (!final && (at - from) % kCopyChunk == kCopyChunk - 1 && !advance(ring))
+            return;
+    }
     if (!final) {
-        advance(ring);
+        if (!advance(ring))
+            return;
         // Unless the writer stayed put (the reused slot was checked then),
         // it may have reused the slot at its position.
         const uint64_t whole = ring.written == written ? reused
-                               : ring.written >= n ? ring.written - n + 1
-                                                   : 0;
+                               : ring.written >= n     ? ring.written - n + 1
+                                                       : 0;
         const uint64_t overwritten =
             std::min<uint64_t>(whole > from ? whole - from : 0, records.size());
         records.erase(records.begin(), records.begin() + ptrdiff_t(overwritten));

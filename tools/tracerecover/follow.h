@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "liveRing.h"
-#include "localSteps.h"
+#include "followSteps.h"
 
 // How long an unfinished trace may hold later traces of other rings back.
 constexpr int64_t kHoldLimitUs = 200 * 1000;
@@ -87,6 +87,9 @@ private:
         uint64_t sentinelAt = 0;     // a record read whole, to notice unseen laps
         std::optional<TraceEntry> sentinel;
         int64_t lastTime = 0;
+        double pace = 0;         // records a microsecond, the fastest lately
+        int64_t lastReadUs = 0;  // when the position was last read
+        int64_t lastLookUs = 0;
         std::deque<Trace> traces;  // complete ones, then at most one unfinished
     };
 
@@ -95,7 +98,7 @@ private:
     void readSteps();
     bool processAlive() const;
     void look(bool final);
-    void advance(Ring& ring);
+    bool advance(Ring& ring);
     void copy(Ring& ring, bool final);
     void take(Ring& ring, uint64_t from, const std::vector<TraceEntry>& records, uint64_t written,
               bool final);
@@ -116,7 +119,7 @@ private:
     bool ended_ = false;
     std::vector<Ring> rings_;  // in the order the process made them
     std::unique_ptr<TraceApi> api_;
-    std::unique_ptr<LocalSteps> steps_;
+    std::unique_ptr<FollowSteps> steps_;
     std::string stepPath_;
     struct timespec stepStamp_ = {};
     uint64_t stepInode_ = 0;

@@ -12,6 +12,8 @@
 
 namespace {
 
+const int kCopyAttempts = 100;
+
 // Header fields in the writer's byte order; the header was checked whole by
 // parseRingFile before these are read.
 uint32_t headerWord(const unsigned char* base, size_t offset, bool swap)
@@ -134,30 +136,52 @@ std::optional<TraceEntry> LiveRing::stableRecord(uint32_t slot, uint32_t at) con
 {
     const TraceEntry first = record(slot);
     const TraceEntry second = record(slot);
-    if (position() != at || !sameRecord(first, second))
+    // A slot being handed out again is cleared id first (TraceEntry's
+    // first half, then its second): a writer stopped in the middle leaves a
+    // record without its id, which is no record.
+    if (position() != at || !sameRecord(first, second) || first.id == 0)
         return std::nullopt;
     return first;
 }
 
-std::optional<RingImage> LiveRing::snapshot(uint32_t instant, bool wrappedThen) const
+uint32_t LiveRing::guardSlot(uint32_t position) const
+{
+    return (position + 2 * entries_ - 2) % entries_;
+}
+
+LiveRing::Instant LiveRing::instant() const
+{
+    Instant then;
+    // The position before the wrapped flag: the writer sets the flag first.
+    then.position = position();
+    then.wrapped = wrapped();
+    then.guard = record(guardSlot(then.position));
+    return then;
+}
+
+std::optional<RingImage> LiveRing::snapshot(const Instant& then) const
 {
     RingImage image = info_;
     image.records.resize(entries_);
     for (uint32_t slot = 0; slot < entries_; slot++)
         image.records[slot] = record(slot);
+    // The position says how far the writer moved, unless it went round: the
+    // guard, read after it, is then replaced.
+    const uint32_t now = position();
+    const uint32_t moved = (now - then.position + entries_) % entries_;
+    if (moved + 2 >= entries_ && entries_ > 2)
+        return std::nullopt;
+    if (entries_ > 2 && !sameRecord(record(guardSlot(then.position)), then.guard))
+        return std::nullopt;
     // Slots from the instant's position up to the one the writer hands out
     // now were reused, or are being reused, since the instant; the oldest
     // record is kept if the writer has not moved and it reads the same twice.
-    const uint32_t now = position();
-    const uint32_t moved = (now - instant + entries_) % entries_;
-    if (moved > 0 && moved + 1 >= entries_)
-        return std::nullopt;
     for (uint32_t k = 0; k <= moved; k++)
-        image.records[(instant + k) % entries_] = TraceEntry();
+        image.records[(then.position + k) % entries_] = TraceEntry();
     if (moved == 0)
-        image.records[instant] = stableRecord(instant, now).value_or(TraceEntry());
-    image.nextIndex = int(instant);
-    image.wrapped = wrappedThen;
+        image.records[then.position] = stableRecord(then.position, now).value_or(TraceEntry());
+    image.nextIndex = int(then.position);
+    image.wrapped = then.wrapped;
     return image;
 }
 
@@ -172,22 +196,17 @@ std::vector<RingImage> readRingsAtOneInstant(const std::vector<std::string>& fil
         else
             errors.push_back(file + ": " + error);
     }
-    // The position before the wrapped flag: the writer sets the flag first.
-    std::vector<std::pair<uint32_t, bool>> instant;
-    for (const auto& ring : rings) {
-        const uint32_t position = ring->position();
-        instant.emplace_back(position, ring->wrapped());
-    }
+    std::vector<LiveRing::Instant> instants;
+    for (const auto& ring : rings)
+        instants.push_back(ring->instant());
     letStoresSettle();
     std::vector<RingImage> images;
     for (size_t i = 0; i < rings.size(); i++) {
         // A writer that went round its whole ring during the copy is copied
         // again, at an instant of its own.
-        std::optional<RingImage> image = rings[i]->snapshot(instant[i].first, instant[i].second);
-        for (int again = 0; !image && again < 3; again++) {
-            const uint32_t position = rings[i]->position();
-            image = rings[i]->snapshot(position, rings[i]->wrapped());
-        }
+        std::optional<RingImage> image = rings[i]->snapshot(instants[i]);
+        for (int again = 0; !image && again < kCopyAttempts; again++)
+            image = rings[i]->snapshot(rings[i]->instant());
         if (image)
             images.push_back(std::move(*image));
         else

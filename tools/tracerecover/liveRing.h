@@ -57,18 +57,28 @@ public:
     // The record in `slot`: first word, then data words.
     TraceEntry record(uint32_t slot) const;
     // A record in the slot the writer reuses next, read twice around a check
-    // that the writer did not move: nothing if it may be changing.
+    // that the writer did not move: nothing if it may be changing, or has
+    // lost its step id to the clear.
     std::optional<TraceEntry> stableRecord(uint32_t slot, uint32_t position) const;
 
+    // The ring's position and wrapped flag at one instant, and a record the
+    // writer reaches again only after going (almost) round the ring.
+    struct Instant {
+        uint32_t position = 0;
+        bool wrapped = false;
+        TraceEntry guard;
+    };
+    Instant instant() const;
     // The whole ring as recovery reads a dead process's, as it was at
-    // `instant` (a position and wrapped flag read before): the records
-    // handed out after it left out, slots the writer reused since cleared;
-    // nothing if the writer went round the whole ring meanwhile.
-    std::optional<RingImage> snapshot(uint32_t instant, bool wrappedThen) const;
+    // `then`: the records handed out after it left out, slots the writer
+    // reused since cleared; nothing if the writer may have gone round the
+    // whole ring meanwhile.
+    std::optional<RingImage> snapshot(const Instant& then) const;
 
 private:
     LiveRing() = default;
     uint32_t word(size_t offset) const;
+    uint32_t guardSlot(uint32_t position) const;
 
     RingImage info_;
     const unsigned char* base_ = nullptr;

@@ -12,18 +12,200 @@
 #include <memory>
 
 #include "liveRing.h"
-#include "localSteps.h"
 #include "ringFormat.h"
 #include "traceApi.h"
 
 namespace {
 
-// Gives back the slots at the newest end of the ring that were handed out
-// but never written (step id 0): they hold nothing of a trace. Returns the
-// number of slots still handed out.
-int dropUnwritten(RingImage& ring)
+// A step the host defined, or one the step file does not know: its words as
+// they are.
+class RawWordsStep : public TraceStep {
+public:
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
+                 entry->word3);
+    }
+};
+
+// Stands in for a step the dead process had destroyed. The saved file writes
+// such a record as one line of its own; the record arrives here with the
+// original id in word3 and the end mark set, so that TraceStep::write ends
+// the line and the saver adds no blank.
+class MissingStep : public TraceStep {
+public:
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        snprintf(text, size_t(std::max(size, 0)), "NULL trace step id %u", entry->word3);
+    }
+};
+
+char* ownedText(const std::string& text)
+{
+    if (text.empty())
+        return nullptr;
+    char* copy = new char[text.size() + 1];
+    text.copy(copy, text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+std::string textOf(const char* text)
+{
+    return text != nullptr ? text : "";
+}
+
+void replaceTexts(TraceStep* step, const std::string& prefix, const std::string& postfix)
+{
+    delete[] step->prefix_m;
+    delete[] step->postfix_m;
+    step->prefix_m = ownedText(prefix);
+    step->postfix_m = ownedText(postfix);
+}
+
+// The last record written of a trace the death cut short: its own step's
+// text, then the cut mark; the record carries the end mark, so the line ends.
+class CutStep : public TraceStep {
+public:
+    void cut(TraceStep* recorded)
+    {
+        recorded_ = recorded;
+        replaceTexts(this, textOf(recorded->prefix_m), textOf(recorded->postfix_m) + kCutMark);
+    }
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        recorded_->format(entry, text, size);
+    }
+
+private:
+    TraceStep* recorded_ = nullptr;
+};
+
+std::unique_ptr<TraceStep> newStep(uint8_t kind)
+{
+    switch (kind) {
+        case kStepIdentifier:
+            return std::make_unique<TraceIdentifier>();
+        case kStepFcHeader:
+            return std::make_unique<TraceFcHeader>();
+        case kStepFcPayload:
+            return std::make_unique<TraceFcPayload>(-1, -1, -1);
+        case kStepEls:
+            return std::make_unique<TraceEls>();
+        case kStepEthDmacSmac:
+            return std::make_unique<TraceEthDmacSmac>();
+        case kStepEthData:
+            return std::make_unique<TraceEthData>();
+        case kStepDeviceEvent:
+            return std::make_unique<TraceDeviceEvent>();
+        default:
+            return std::make_unique<RawWordsStep>();
+    }
+}
+
+void describeLike(TraceStep* step, const StepInfo& info)
+{
+    for (int w = 0; w < 3; w++)
+        step->payload_m[w] = {info.valid[w], info.index[w]};
+    replaceTexts(step, info.prefix, info.postfix);
+}
+
+// The steps and the trace API of every recovery in this process. They are
+// made once and lent out again: the step registry never gives an id back, so
+// steps made anew for each recovery would run out of ids after some dozens
+// of processes. Never destroyed, as the registry's storage goes at exit.
+class Workshop {
+public:
+    static Workshop& get()
+    {
+        static Workshop* workshop = new Workshop();
+        return *workshop;
+    }
+
+    TraceApi api;
+
+    TraceStep* take(uint8_t kind)
+    {
+        auto& [steps, used] = byKind_[kind];
+        if (used == steps.size())
+            steps.push_back(newStep(kind));
+        return steps[used++].get();
+    }
+    TraceStep* takeCut(TraceStep* recorded)
+    {
+        if (cutsUsed_ == cuts_.size())
+            cuts_.push_back(std::make_unique<CutStep>());
+        cuts_[cutsUsed_]->cut(recorded);
+        return cuts_[cutsUsed_++].get();
+    }
+    RawWordsStep raw;
+    MissingStep missing;
+
+    // Back to no buffers, every step free to be lent again.
+    void clear()
+    {
+        api.traceBuffers_m.purge_list(true);
+        api.currentBuffer_m = nullptr;
+        replaceTexts(api.identifier_m, "", "");
+        for (auto& entry : byKind_)
+            entry.second.second = 0;
+        cutsUsed_ = 0;
+    }
+
+private:
+    std::map<uint8_t, std::pair<std::vector<std::unique_ptr<TraceStep>>, size_t>> byKind_;
+    std::vector<std::unique_ptr<CutStep>> cuts_;
+    size_t cutsUsed_ = 0;
+};
+
+// The dead process's steps, made again in this one.
+class LocalSteps {
+public:
+    LocalSteps(Workshop& workshop, const StepTable* table)
+        : workshop_(workshop), limit_(table ? table->stepIdLimit : 0)
+    {
+        if (table == nullptr)
+            return;
+        for (const StepInfo& info : table->steps) {
+            TraceStep* step = workshop.api.identifier_m;
+            if (info.id != table->identifierId || info.kind != kStepIdentifier)
+                step = workshop.take(info.kind);
+            describeLike(step, info);
+            byId_[info.id] = {step, info.kind};
+        }
+    }
+
+    uint8_t kindOf(uint16_t id) const
+    {
+        auto found = byId_.find(id);
+        return found != byId_.end() ? found->second.second : uint8_t(kStepHost);
+    }
+    // Null for a step the dead process had destroyed.
+    TraceStep* stepFor(uint16_t id)
+    {
+        auto found = byId_.find(id);
+        if (found != byId_.end())
+            return found->second.first;
+        return id != 0 && id < limit_ ? nullptr : &workshop_.raw;
+    }
+    TraceStep* missing() { return &workshop_.missing; }
+    TraceStep* cut(TraceStep* recorded) { return workshop_.takeCut(recorded); }
+
+private:
+    Workshop& workshop_;
+    uint32_t limit_;
+    std::map<uint16_t, std::pair<TraceStep*, uint8_t>> byId_;
+};
+
+// Clears what holds nothing of a trace: the slots a ring that never wrapped
+// has not handed out yet (the walk of an empty ring reads slot 0), and the
+// slots at the newest end that were handed out but never written (step id
+// 0), which it gives back. Returns the number of slots still handed out.
+int clearUnwritten(RingImage& ring)
 {
     const int n = int(ring.records.size());
+    if (!ring.wrapped)
+        std::fill(ring.records.begin() + ring.nextIndex, ring.records.end(), TraceEntry());
     int handed = ring.wrapped ? n : ring.nextIndex;
     while (handed > 0 && ring.records[size_t((ring.nextIndex + n - 1) % n)].id == 0) {
         ring.nextIndex = (ring.nextIndex + n - 1) % n;
@@ -51,13 +233,27 @@ int cutSlot(const RingImage& ring, int handed)
 // was cut short.
 bool fill(TraceBuffer* buffer, RingImage& ring, LocalSteps& steps)
 {
-    const int cut = cutSlot(ring, dropUnwritten(ring));
+    const int cut = cutSlot(ring, clearUnwritten(ring));
     for (size_t i = 0; i < ring.records.size(); i++) {
-        TraceEntry entry = steps.localEntry(ring.records[i], ring.otherByteOrder);
-        if (int(i) == cut) {
-            entry.id = steps.cut(TraceStep::getStep(entry.id))->stepId_m;
+        TraceEntry entry = ring.records[i];
+        const uint8_t kind = steps.kindOf(entry.id);
+        if (ring.otherByteOrder && kind == kStepEthDmacSmac) {
+            // Addresses are stored as bytes, not words: as the writer left them.
+            entry.word1 = __builtin_bswap32(entry.word1);
+            entry.word2 = __builtin_bswap32(entry.word2);
+            entry.word3 = __builtin_bswap32(entry.word3);
+        }
+        TraceStep* step = steps.stepFor(entry.id);
+        if (step == nullptr) {
+            step = steps.missing();
+            entry.word3 = entry.id;
             entry.flags |= TRACE_ENTRY_END;
         }
+        if (int(i) == cut) {
+            step = steps.cut(step);
+            entry.flags |= TRACE_ENTRY_END;
+        }
+        entry.id = step->stepId_m;
         buffer->entries[i] = entry;
     }
     buffer->nextIndex = ring.nextIndex;
@@ -155,8 +351,10 @@ void recoverProcess(uint32_t pid, std::vector<RingImage>& rings, Recovery& out)
 RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings)
 {
     RecoveredProcess out;
-    TraceApi api;
-    LocalSteps steps(api, table);
+    Workshop& workshop = Workshop::get();
+    workshop.clear();
+    TraceApi& api = workshop.api;
+    LocalSteps steps(workshop, table);
     std::sort(rings.begin(), rings.end(),
               [](const RingImage& a, const RingImage& b) { return a.sequence < b.sequence; });
     for (RingImage& ring : rings) {
@@ -166,6 +364,7 @@ RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings
     // The filter section: this API has none, so its first line is the count
     // line with 0, followed by the dead process's filters.
     std::string text = savedText(api);
+    workshop.clear();
     size_t firstLine = text.find('\n') + 1;
     if (firstLine == 0)
         return out;  // no file could be written

@@ -1,4 +1,4 @@
-#include "localSteps.h"
+#include "followSteps.h"
 
 #include <stdio.h>
 
@@ -9,6 +9,29 @@
 #include "ringFormat.h"
 
 namespace {
+
+// A step the host defined, or one the step file does not know: its words as
+// they are.
+class RawWordsStep : public TraceStep {
+public:
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
+                 entry->word3);
+    }
+};
+
+// Stands in for a step the process had destroyed. The saved file writes such
+// a record as one line of its own; the record arrives here with the original
+// id in word3 and the end mark set, so that TraceStep::write ends the line
+// and the saver adds no blank.
+class MissingStep : public TraceStep {
+public:
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        snprintf(text, size_t(std::max(size, 0)), "NULL trace step id %u", entry->word3);
+    }
+};
 
 char* ownedText(const std::string& text)
 {
@@ -77,24 +100,14 @@ void describeLike(TraceStep* step, const StepInfo& info)
 
 }  // namespace
 
-void RawWordsStep::format(TraceEntry* entry, char* text, int size)
-{
-    snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
-             entry->word3);
-}
-
-void MissingStep::format(TraceEntry* entry, char* text, int size)
-{
-    snprintf(text, size_t(std::max(size, 0)), "NULL trace step id %u", entry->word3);
-}
-
-LocalSteps::LocalSteps(TraceApi& api, const StepTable* table) : api_(api)
+FollowSteps::FollowSteps(TraceApi& api, const StepTable* table)
+    : api_(api), raw_(std::make_unique<RawWordsStep>()), missing_(std::make_unique<MissingStep>())
 {
     if (table != nullptr)
         describe(*table);
 }
 
-void LocalSteps::describe(const StepTable& table)
+void FollowSteps::describe(const StepTable& table)
 {
     limit_ = table.stepIdLimit;
     byId_.clear();
@@ -111,21 +124,23 @@ void LocalSteps::describe(const StepTable& table)
     }
 }
 
-uint8_t LocalSteps::kindOf(uint16_t id) const
+uint8_t FollowSteps::kindOf(uint16_t id) const
 {
     auto found = byId_.find(id);
     return found != byId_.end() ? found->second.second : uint8_t(kStepHost);
 }
 
-TraceStep* LocalSteps::stepFor(uint16_t id)
+FollowSteps::~FollowSteps() = default;
+
+TraceStep* FollowSteps::stepFor(uint16_t id)
 {
     auto found = byId_.find(id);
     if (found != byId_.end())
         return found->second.first;
-    return id != 0 && id < limit_ ? nullptr : &raw_;
+    return id != 0 && id < limit_ ? nullptr : raw_.get();
 }
 
-TraceStep* LocalSteps::cut(TraceStep* recorded)
+TraceStep* FollowSteps::cut(TraceStep* recorded)
 {
     TraceStep*& step = cuts_[recorded];
     if (step == nullptr)
@@ -133,7 +148,7 @@ TraceStep* LocalSteps::cut(TraceStep* recorded)
     return step;
 }
 
-TraceEntry LocalSteps::localEntry(TraceEntry entry, bool otherByteOrder)
+TraceEntry FollowSteps::localEntry(TraceEntry entry, bool otherByteOrder)
 {
     if (otherByteOrder && kindOf(entry.id) == kStepEthDmacSmac) {
         // Addresses are stored as bytes, not words: as the writer left them.

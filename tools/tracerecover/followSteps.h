@@ -1,11 +1,11 @@
-// The steps of a process whose rings are read, made again in this one, so
-// that its records are formatted by the library's own step classes: one
-// local step per described step (raw words for the host's steps and for ids
-// the step file does not know). Used by the recovery of a dead process and
-// by the follower of a running one, which describes them again each time the
-// step file is rewritten. The object owns every step it makes.
-#ifndef TRACELIB_TOOLS_TRACERECOVER_LOCALSTEPS_H
-#define TRACELIB_TOOLS_TRACERECOVER_LOCALSTEPS_H
+// The followed process's steps, made again in this one, so that its records
+// are formatted by the library's own step classes: one local step per
+// described step (raw words for the host's steps and for ids the step file
+// does not know), described again each time the step file is rewritten. The
+// step registry never gives an id back, so a step is made once per id of the
+// followed process and kept. The object owns every step it makes.
+#ifndef TRACELIB_TOOLS_TRACERECOVER_FOLLOWSTEPS_H
+#define TRACELIB_TOOLS_TRACERECOVER_FOLLOWSTEPS_H
 
 #include <stdint.h>
 
@@ -16,26 +16,11 @@
 #include "ringFiles.h"
 #include "traceApi.h"
 
-// A step the host defined, or one the step file does not know: its words as
-// they are.
-class RawWordsStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override;
-};
-
-// Stands in for a step the process had destroyed. The saved file writes such
-// a record as one line of its own; the record arrives here with the original
-// id in word3 and the end mark set, so that TraceStep::write ends the line
-// and the saver adds no blank.
-class MissingStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override;
-};
-
-class LocalSteps {
+class FollowSteps {
 public:
     // `api` lends its identifier step; a null table knows no step.
-    LocalSteps(TraceApi& api, const StepTable* table);
+    FollowSteps(TraceApi& api, const StepTable* table);
+    ~FollowSteps();
 
     // Takes the descriptions of a rewritten step file: steps already made
     // are described again (ids are never reused by a process), new ones are
@@ -45,7 +30,7 @@ public:
     uint8_t kindOf(uint16_t id) const;
     // Null for a step the process had destroyed.
     TraceStep* stepFor(uint16_t id);
-    TraceStep* missing() { return &missing_; }
+    TraceStep* missing() { return missing_.get(); }
     // A step that writes as `recorded` does, then the cut mark.
     TraceStep* cut(TraceStep* recorded);
 
@@ -61,8 +46,8 @@ private:
     std::map<uint16_t, std::pair<TraceStep*, uint8_t>> made_;  // every step made, by id
     std::map<TraceStep*, TraceStep*> cuts_;                    // the cut step of each step
     std::vector<std::unique_ptr<TraceStep>> owned_;
-    RawWordsStep raw_;
-    MissingStep missing_;
+    std::unique_ptr<TraceStep> raw_;
+    std::unique_ptr<TraceStep> missing_;
 };
 
 #endif
