@@ -21,9 +21,10 @@ namespace {
 constexpr int64_t kRescanUs = 1000 * 1000;  // directories looked at even without a notice
 constexpr int64_t kLiveCheckUs = 50 * 1000;
 constexpr int64_t kMinPauseUs = 100;
-constexpr int64_t kMaxPauseUs = 20 * 1000;
+constexpr int64_t kMaxPauseUs = 5 * 1000;
 constexpr int kLooksPerLap = 8;
 constexpr uint64_t kCopyChunk = 16;
+constexpr uint64_t kTracesBetweenReads = 64;
 constexpr int64_t kMinQuietUs = 1;
 constexpr int64_t kMaxQuietUs = 2000;
 
@@ -472,6 +473,7 @@ void Follower::lose(Ring& ring, uint64_t count, bool atLeast)
 void Follower::print(bool final)
 {
     const int64_t now = nowUs();
+    uint64_t printed = 0;
     for (;;) {
         Ring* best = nullptr;
         for (Ring& ring : rings_) {
@@ -492,6 +494,12 @@ void Follower::print(bool final)
             return;
         write(*best, trace);
         best->traces.pop_front();
+        // Printing takes long: the rings' positions are followed meanwhile,
+        // so that a lap during it is counted.
+        if (++printed % kTracesBetweenReads == 0)
+            for (Ring& ring : rings_)
+                if (!advance(ring))
+                    ring.lapUnseen = true;
     }
 }
 
