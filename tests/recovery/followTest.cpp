@@ -325,10 +325,14 @@ TEST_F(FollowTest, FollowerFinishesWhenTheProcessEnds)
 }
 
 // A host recording without pause, numbering its traces: the follower never
-// prints one twice or out of order, and every gap was reported.
-TEST_F(FollowTest, FollowerOfABusyHostLosesNothingUnreported)
+// prints one twice, out of order or half written, and every gap was
+// reported. A ring of 4 records goes round many times between two reads.
+class BusyHost : public FollowTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BusyHost, FollowerLosesNothingUnreportedAndPrintsNoHalfRecord)
 {
-    ScriptedHost host(dir_, {[](TraceApi& api) { api.initTraceBuffer(1, nullptr, 256, true); },
+    const int ring = GetParam();
+    ScriptedHost host(dir_, {[ring](TraceApi& api) { api.initTraceBuffer(1, nullptr, ring, true); },
                              [](TraceApi& api) {
                                  for (uint32_t i = 0;; i++)
                                      ScriptedHost::event(api, i);
@@ -361,6 +365,8 @@ TEST_F(FollowTest, FollowerOfABusyHostLosesNothingUnreported)
     else
         EXPECT_GT(missing, 0) << watch.notes();
 }
+
+INSTANTIATE_TEST_SUITE_P(Rings, BusyHost, ::testing::Values(256, 4));
 
 // Snapshots of a host that records without pause: each is a well-formed
 // saved trace file, every trace whole or marked cut, and the host goes on.

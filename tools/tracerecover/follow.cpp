@@ -363,8 +363,13 @@ void Follower::copy(Ring& ring, bool final)
     // The position is read again every kCopyChunk records, so that the count
     // of handed-out records stays exact; a copy the follower was stopped in
     // for longer than that allows is given up, and done again next look.
+    // A record that reads differently twice is being written: the copy ends
+    // before it.
     for (uint64_t at = from + records.size(); at < limit; at++) {
-        records.push_back(ring.file->record(uint32_t(at % n)));
+        const TraceEntry entry = ring.file->record(uint32_t(at % n));
+        if (!final && !sameRecord(entry, ring.file->record(uint32_t(at % n))))
+            break;
+        records.push_back(entry);
         if (!final && (at - from) % kCopyChunk == kCopyChunk - 1 && !advance(ring))
             return;
     }
@@ -409,8 +414,10 @@ void Follower::take(Ring& ring, uint64_t from, const std::vector<TraceEntry>& re
         const TraceEntry& entry = records[i];
         const uint64_t at = from + i;
         // The newest slot, handed out but not filled yet (or never, if the
-        // process died there): nothing of a trace.
-        if (entry.id == 0 && at + 1 >= written) {
+        // process died there): nothing of a trace. While the writer runs, a
+        // record without its step id is not taken at all: it may be a slot
+        // being handed out again, in a lap the position did not show.
+        if (entry.id == 0 && (at + 1 >= written || !final)) {
             end = at;
             break;
         }
