@@ -90,19 +90,22 @@ private:
 // Inline: every traced record goes through here. The ring size is a power
 // of two, so advancing with a mask is the modulo without a division.
 //
-// The empty asm keeps the compiler from moving the clear past the store of
-// nextIndex (it would otherwise fold the flags' clear into the caller's
-// first flag store): a ring kept in a file and read after the process was
-// killed between the two shows a handed-out slot as cleared, never with the
-// flags of the record it replaced. It emits no instruction.
+// The empty asm makes the new position depend on the cleared slot, so the
+// compiler stores the whole clear (flags included, which it would
+// otherwise fold into the caller's first flag store) before nextIndex: a
+// ring kept in a file and read after the process was killed between the
+// two shows a handed-out slot as cleared, never with the flags of the
+// record it replaced. It emits no instruction and reloads nothing; a kill
+// stops the thread between two instructions, so no fence is needed.
 inline TraceEntry* TraceBuffer::getFreeEntry()
 {
     TraceEntry* entry = &entries[nextIndex];
     *entry = TraceEntry();
-    __asm__ __volatile__("" ::: "memory");
     if (nextIndex >= numEntries - 1)
         wrapped = true;
-    nextIndex = (nextIndex + 1) & (numEntries - 1);
+    int next = (nextIndex + 1) & (numEntries - 1);
+    __asm__ __volatile__("" : "+r"(next) : "m"(*entry));
+    nextIndex = next;
     return entry;
 }
 

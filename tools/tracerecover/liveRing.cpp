@@ -8,6 +8,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "ringFormat.h"
 
 namespace {
@@ -190,11 +192,15 @@ std::vector<RingImage> readRingsAtOneInstant(const std::vector<std::string>& fil
 {
     std::vector<std::unique_ptr<LiveRing>> rings;
     for (const std::string& file : files) {
-        std::string error;
-        if (std::unique_ptr<LiveRing> ring = LiveRing::open(file, error))
-            rings.push_back(std::move(ring));
-        else
-            errors.push_back(file + ": " + error);
+        std::string error = "out of memory";
+        try {
+            if (std::unique_ptr<LiveRing> ring = LiveRing::open(file, error)) {
+                rings.push_back(std::move(ring));
+                continue;
+            }
+        } catch (const std::bad_alloc&) {
+        }
+        errors.push_back(file + ": " + error);
     }
     std::vector<LiveRing::Instant> instants;
     for (const auto& ring : rings)
@@ -204,13 +210,18 @@ std::vector<RingImage> readRingsAtOneInstant(const std::vector<std::string>& fil
     for (size_t i = 0; i < rings.size(); i++) {
         // A writer that went round its whole ring during the copy is copied
         // again, at an instant of its own.
-        std::optional<RingImage> image = rings[i]->snapshot(instants[i]);
-        for (int again = 0; !image && again < kCopyAttempts; again++)
-            image = rings[i]->snapshot(rings[i]->instant());
-        if (image)
-            images.push_back(std::move(*image));
-        else
-            errors.push_back(rings[i]->info().path + ": written too fast to copy");
+        const std::string& path = rings[i]->info().path;
+        try {
+            std::optional<RingImage> image = rings[i]->snapshot(instants[i]);
+            for (int again = 0; !image && again < kCopyAttempts; again++)
+                image = rings[i]->snapshot(rings[i]->instant());
+            if (image)
+                images.push_back(std::move(*image));
+            else
+                errors.push_back(path + ": written too fast to copy");
+        } catch (const std::bad_alloc&) {
+            errors.push_back(path + ": out of memory");
+        }
     }
     return images;
 }

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "liveRing.h"
 #include "ringFormat.h"
@@ -341,9 +342,13 @@ void recoverProcess(uint32_t pid, std::vector<RingImage>& rings, Recovery& out)
             out.errors.push_back(ring.path + ": of another run of process " + std::to_string(pid) +
                                  "; left out");
     }
-    RecoveredProcess process = recoverRun(table ? &*table : nullptr, std::move(ofRun));
-    process.pid = pid;
-    out.processes.push_back(std::move(process));
+    try {
+        RecoveredProcess process = recoverRun(table ? &*table : nullptr, std::move(ofRun));
+        process.pid = pid;
+        out.processes.push_back(std::move(process));
+    } catch (const std::bad_alloc&) {
+        out.errors.push_back("process " + std::to_string(pid) + ": out of memory; not recovered");
+    }
 }
 
 }  // namespace
