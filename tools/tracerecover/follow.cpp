@@ -1,6 +1,5 @@
 #include "follow.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
@@ -10,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -54,15 +54,16 @@ bool isRingName(const std::string& name)
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// Through std::filesystem: on 32-bit targets the C library's readdir can
+// stop at an entry whose 64-bit directory offset it cannot return.
 std::vector<std::string> ringFilesOf(const std::string& dir)
 {
     std::vector<std::string> files;
-    if (DIR* stream = opendir(dir.c_str())) {
-        while (struct dirent* entry = readdir(stream))
-            if (isRingName(entry->d_name))
-                files.push_back(dir + "/" + entry->d_name);
-        closedir(stream);
-    }
+    std::error_code error;
+    std::filesystem::directory_iterator entry(dir, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
+        if (isRingName(entry->path().filename().string()))
+            files.push_back(entry->path().string());
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -191,7 +192,6 @@ void Follower::addRing(std::unique_ptr<LiveRing> file, bool atStart)
     const bool wrapped = file->wrapped();
     ring.written = wrapped ? n + ring.index : ring.index;
     ring.next = wrapped ? ring.written - n : 0;
-    ring.settled = ring.written;
     ring.lastReadUs = ring.lastLookUs = nowUs();
     ring.file = std::move(file);
     if (!atStart)
@@ -272,10 +272,14 @@ void Follower::look(bool final)
     // began after it.
     for (Ring& ring : rings_) {
         const uint64_t before = ring.written;
-        ring.settled = ring.written;
+        // Where stores may become visible out of order, only records handed
+        // out before the last look are read, so only traces that opened
+        // then can be known to come first.
+        ring.settled = ring.looked ? ring.written : 0;
+        ring.looked = true;
         if (!advance(ring))
             ring.lapUnseen = true;
-        ring.eligibleBelow = ring.written;
+        ring.eligibleBelow = kStoresInProgramOrder ? ring.written : ring.settled;
         moved = std::max(moved, (ring.written - before) * 1000000 / ring.file->entries());
         // The writer's pace: what it wrote since the last look, or a slow
         // decay of the fastest pace seen.

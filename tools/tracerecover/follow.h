@@ -79,7 +79,8 @@ private:
         uint32_t index = 0;          // its slot position at the last read
         uint64_t next = 0;           // the next record to read
         uint64_t eligibleBelow = 0;  // traces opening below it may print this look
-        uint64_t settled = 0;        // records below it are whole (stores out of order)
+        uint64_t settled = 0;        // handed out before the last look: whole (stores out of order)
+        bool looked = false;         // seen by a look before this one
         bool inSync = false;         // false: skip up to the next opening record
         bool removed = false;        // the buffer was destroyed: read to the end, then drop
         bool drained = false;        // ... which has been done

@@ -22,7 +22,7 @@ void interrupt(int)
 // follower stops even while nothing is being recorded.
 bool readerGone()
 {
-    struct pollfd out = {fileno(stdout), 0, 0};
+    struct pollfd out = {fileno(stdout), POLLOUT, 0};
     return poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP)) != 0;
 }
 
