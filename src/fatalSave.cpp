@@ -17,6 +17,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "recoveryHooks.h"
 #include "safeFiles.h"
 #include "traceApi.h"
@@ -144,12 +146,11 @@ int install()
     installed = true;
     return 0;
 }
-}
 
-int traceSaveOnFatalSignal(TraceApi* api, const char* path)
+// The work of traceSaveOnFatalSignal. An allocation failure at any step
+// leaves nothing half made but the emptied file.
+int installSave(TraceApi* api, const char* path)
 {
-    if (api == nullptr || path == nullptr)
-        return EINVAL;
     int error = createEmpty(path);
     if (error == 0)
         error = setAltStack();
@@ -170,6 +171,18 @@ int traceSaveOnFatalSignal(TraceApi* api, const char* path)
     saveApi = api;
     return 0;
 }
+}
+
+int traceSaveOnFatalSignal(TraceApi* api, const char* path)
+{
+    if (api == nullptr || path == nullptr)
+        return EINVAL;
+    try {
+        return installSave(api, path);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
 
 void forgetFatalSave(TraceApi* api)
 {
@@ -179,5 +192,9 @@ void forgetFatalSave(TraceApi* api)
 
 int traceGiveThreadSignalStack()
 {
-    return setAltStack();
+    try {
+        return setAltStack();
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
 }

@@ -40,7 +40,7 @@ struct KeptRing {
 };
 
 KeptRing* keptRings = nullptr;
-RingKeeper keeper = {nullptr, nullptr, 0, 0, 0, 0};
+RingKeeper keeper = {nullptr, nullptr, nullptr, 0, 0, 0, 0};
 
 size_t alignUp(size_t value, size_t alignment)
 {
@@ -230,9 +230,20 @@ int traceKeepRingsIn(TraceApi* api, const char* directory)
     if (error != 0)
         return error;
     size_t length = strlen(directory) + 1;
-    keeper.directory = new char[length];
-    memcpy(keeper.directory, directory, length);
+    char* copy = new (std::nothrow) char[length];
+    if (copy == nullptr)
+        return ENOMEM;
+    memcpy(copy, directory, length);
+    keeper.directory = copy;
     keeper.pid = getpid();
+    keeper.stepPath = nullptr;
+    try {
+        keeper.stepPath = newStepPath(keeper);
+    } catch (const std::bad_alloc&) {
+        delete[] keeper.directory;
+        keeper.directory = nullptr;
+        return ENOMEM;
+    }
     keeper.identifierId = api->identifier_m->stepId_m;
     keeper.sequence = 0;
     keeper.runId = processRunId();
@@ -298,4 +309,6 @@ void forgetTraceApi(TraceApi* api)
     keeper.api = nullptr;
     delete[] keeper.directory;
     keeper.directory = nullptr;
+    delete[] keeper.stepPath;
+    keeper.stepPath = nullptr;
 }

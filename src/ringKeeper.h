@@ -13,6 +13,7 @@ class TraceApi;
 struct RingKeeper {
     TraceApi* api;            // null while no rings are kept
     char* directory;          // owned
+    char* stepPath;           // owned: made once, so that removing needs no memory
     pid_t pid;                // of the process when the rings were asked for
     uint32_t identifierId;    // api's identifier step
     uint32_t sequence;        // creation number of the next ring file
@@ -22,8 +23,10 @@ struct RingKeeper {
 // 64 random bits drawn once per process (again in a forked child).
 TRACELIB_INTERNAL uint64_t processRunId();
 
-// Rewrites "trace-<pid>.steps": the registry's steps and api's filters.
-// Failures leave the previous file in place.
+// "<directory>/trace-<pid>.steps", owned by the caller.
+TRACELIB_INTERNAL char* newStepPath(const RingKeeper& keeper);
+// Rewrites the step file: the registry's steps and api's filters. Failures
+// (short of memory included) leave the previous file in place.
 TRACELIB_INTERNAL void writeStepFile(RingKeeper& keeper);
 TRACELIB_INTERNAL void removeStepFile(RingKeeper& keeper);
 

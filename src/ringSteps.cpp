@@ -17,16 +17,6 @@
 #include "traceApi.h"
 
 namespace {
-// "<directory>/trace-<pid>.steps", owned by the caller.
-char* stepPath(RingKeeper& keeper)
-{
-    const char* format = "%s/trace-%d%s";
-    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, kStepSuffix);
-    char* path = new char[length + 1];
-    snprintf(path, length + 1, format, keeper.directory, keeper.pid, kStepSuffix);
-    return path;
-}
-
 // Only the library's own classes count; a host's subclass is formatted by
 // the host and is recovered as raw words.
 StepKind kindOf(TraceStep* step)
@@ -124,16 +114,23 @@ bool writeContents(FILE* file, RingKeeper& keeper)
 }
 }
 
+char* newStepPath(const RingKeeper& keeper)
+{
+    const char* format = "%s/trace-%d%s";
+    int length = snprintf(nullptr, 0, format, keeper.directory, keeper.pid, kStepSuffix);
+    char* path = new char[length + 1];
+    snprintf(path, length + 1, format, keeper.directory, keeper.pid, kStepSuffix);
+    return path;
+}
+
 void writeStepFile(RingKeeper& keeper)
 {
-    char* path = nullptr;
     char* newPath = nullptr;
     FILE* file = nullptr;
     // Short of memory the previous file stays, like for any other failure;
     // the caller's buffers and filters are already in place.
     try {
-        path = stepPath(keeper);
-        int fd = createFileBeside(path, &newPath);
+        int fd = createFileBeside(keeper.stepPath, &newPath);
         file = fd < 0 ? nullptr : fdopen(fd, "wb");
         if (fd >= 0 && file == nullptr)
             close(fd);
@@ -141,7 +138,7 @@ void writeStepFile(RingKeeper& keeper)
             bool written = writeContents(file, keeper);
             int closed = fclose(file);
             file = nullptr;
-            if (closed == 0 && written && rename(newPath, path) == 0) {
+            if (closed == 0 && written && rename(newPath, keeper.stepPath) == 0) {
                 delete[] newPath;
                 newPath = nullptr;
             }
@@ -152,13 +149,10 @@ void writeStepFile(RingKeeper& keeper)
     }
     if (newPath != nullptr)
         unlink(newPath);
-    delete[] path;
     delete[] newPath;
 }
 
 void removeStepFile(RingKeeper& keeper)
 {
-    char* path = stepPath(keeper);
-    unlink(path);
-    delete[] path;
+    unlink(keeper.stepPath);
 }

@@ -189,6 +189,7 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
     const std::string good = slurp(dir + "/trace-" + std::to_string(child) + "-1.ring");
     constexpr size_t kByteOrderAt = offsetof(RingFileHeader, byteOrder);
     static constexpr uint16_t kFutureVersion = 99;
+    static constexpr uint32_t kFarOffset = 0xfffffffd;  // + 4 wraps in 32 bits
     const struct {
         const char* file;
         std::function<void(std::string&)> damage;
@@ -197,6 +198,11 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
         {"cut.ring", [](std::string& b) { b.resize(b.size() / 2); }, "truncated"},
         {"long.ring", [](std::string& b) { b += "x"; }, "longer than its header states"},
         {"mark.ring", [](std::string& b) { b.replace(kByteOrderAt, 4, "\1\1\1\1"); },
+         "damaged header"},
+        {"position.ring",
+         [](std::string& b) {
+             memcpy(&b[offsetof(RingFileHeader, nextIndexOffset)], &kFarOffset, sizeof kFarOffset);
+         },
          "damaged header"},
         {"future.ring",
          [](std::string& b) {
@@ -278,7 +284,8 @@ std::vector<std::string> tracesOf(const std::string& text)
 // else (what a clear ordered after the move of the ring's position left),
 // and a step built after the step file was last written. Complete traces
 // are printed as saved, each cut one alone on its line with the mark, the
-// late step's words raw, and nothing else.
+// late step's words raw, and nothing else; the summaries count the cut
+// traces.
 TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
 {
     const std::string dir = freshDir(), saved = dir + "/saved.trace";
@@ -324,6 +331,8 @@ TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
     EXPECT_TRUE(endsWith(cut[1], std::string(".250000  0000000a 0000000b 0000000c") + kCutMark))
         << cut[1];
     EXPECT_EQ(tracesOf(text), tracesOf(slurp(saved)));
+    // Buffer 1 ends with its cut trace, whose one record is an identifier.
+    EXPECT_NE(text.find(".250000 Number Events 12\n"), std::string::npos) << text;
     std::filesystem::remove_all(dir);
 }
 

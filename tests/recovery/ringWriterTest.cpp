@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -452,6 +454,65 @@ TEST(KeptRing, NeedsRoomForItsRingOnlyOnce)
     });
     EXPECT_TRUE(exited(status)) << status;
     EXPECT_TRUE(leftovers(dir).empty());
+    fs::remove_all(dir);
+}
+
+// A kill can land between any two instructions of recording. A child is
+// stepped through beginTrace one instruction at a time: the slot it hands
+// out must never be in the ring (nextIndex past it) while it still holds
+// the flags of the record it replaces.
+TEST(KeptRing, HandsOutASlotOnlyOnceItIsCleared)
+{
+#if defined(RUNNING_ON_VALGRIND)
+    if (RUNNING_ON_VALGRIND)
+        GTEST_SKIP() << "stepping valgrind steps its translations";
+#endif
+    const std::string dir = freshDir();
+    ASSERT_FALSE(dir.empty());
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+            _exit(77);
+        TraceApi* api = new TraceApi();
+        traceKeepRingsIn(api, dir.c_str());
+        api->initTraceBuffer(1, nullptr, 2, true);
+        api->captureFcFrame();
+        HostFcFrame plogi{wire(kPlogi), hostsimPort(7)};
+        api->traceRx(&plogi.frame);  // slot 0 BEGIN, slot 1 RX | END
+        api->beginTrace();           // slot 0 again; slot 1 is next
+        raise(SIGSTOP);
+        api->beginTrace();  // stepped
+        raise(SIGSTOP);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (exited(status, 77))
+        GTEST_SKIP() << "no ptrace here";
+    ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP) << status;
+    const std::string path = dir + "/trace-" + std::to_string(pid) + "-1.ring";
+    int fd = open(path.c_str(), O_RDONLY);
+    void* map = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const char* base = static_cast<const char*>(map);
+    auto nextIndex = reinterpret_cast<const volatile int32_t*>(base + 64 + 2 * sizeof(void*) + 4);
+    auto flags = reinterpret_cast<const volatile uint16_t*>(base + 128 + 16 + 2);  // slot 1
+    ASSERT_EQ(*nextIndex, 1);
+    ASSERT_EQ(*flags, kRx | kEnd);
+    int steps = 0, staleInRing = 0;
+    while (ptrace(PTRACE_SINGLESTEP, pid, nullptr, nullptr) == 0 &&
+           waitpid(pid, &status, 0) == pid && WIFSTOPPED(status) && WSTOPSIG(status) == SIGTRAP) {
+        steps++;
+        staleInRing += *nextIndex == 0 && (*flags & ~kBegin) != 0;
+    }
+    EXPECT_GT(steps, 10);
+    EXPECT_EQ(staleInRing, 0);
+    EXPECT_EQ(*nextIndex, 0);
+    EXPECT_EQ(*flags, kBegin);
+    munmap(map, 4096);
+    close(fd);
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
     fs::remove_all(dir);
 }
 

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,6 +112,24 @@ void describeLike(TraceStep* step, const StepInfo& info)
     replaceTexts(step, info.prefix, info.postfix);
 }
 
+// A flag bit the library never sets: the opening record of a trace cut
+// right after it.
+const uint16_t kCutOpening = 0x8000;
+
+// The trace API's identifier step in every recovery. The buffer summaries
+// know identifier records by its id, so an opening record that is all a cut
+// trace holds keeps this step, and its text gets the cut mark here.
+class RecoveredIdentifier : public TraceIdentifier {
+public:
+    void format(TraceEntry* entry, char* text, int size) override
+    {
+        TraceIdentifier::format(entry, text, size);
+        const size_t used = strlen(text);
+        if ((entry->flags & kCutOpening) != 0 && used < size_t(size))
+            snprintf(text + used, size_t(size) - used, "%s", kCutMark);
+    }
+};
+
 // The steps and the trace API of every recovery in this process. They are
 // made once and lent out again: the step registry never gives an id back, so
 // steps made anew for each recovery would run out of ids after some dozens
@@ -122,6 +141,8 @@ public:
         static Workshop* workshop = new Workshop();
         return *workshop;
     }
+
+    Workshop() : builtIdentifier_(api.identifier_m) { api.identifier_m = &identifier_; }
 
     TraceApi api;
 
@@ -157,6 +178,8 @@ private:
     std::map<uint8_t, std::pair<std::vector<std::unique_ptr<TraceStep>>, size_t>> byKind_;
     std::vector<std::unique_ptr<CutStep>> cuts_;
     size_t cutsUsed_ = 0;
+    RecoveredIdentifier identifier_;
+    TraceIdentifier* builtIdentifier_;  // the API's own, kept but unused
 };
 
 // The dead process's steps, made again in this one.
@@ -191,6 +214,7 @@ public:
     }
     TraceStep* missing() { return &workshop_.missing; }
     TraceStep* cut(TraceStep* recorded) { return workshop_.takeCut(recorded); }
+    bool isIdentifier(TraceStep* step) const { return step == workshop_.api.identifier_m; }
 
 private:
     Workshop& workshop_;
@@ -251,8 +275,11 @@ bool fill(TraceBuffer* buffer, RingImage& ring, LocalSteps& steps)
             entry.flags |= TRACE_ENTRY_END;
         }
         if (int(i) == cut) {
-            step = steps.cut(step);
             entry.flags |= TRACE_ENTRY_END;
+            if (steps.isIdentifier(step) && step->postfix_m == nullptr)
+                entry.flags |= kCutOpening;
+            else
+                step = steps.cut(step);
         }
         entry.id = step->stepId_m;
         buffer->entries[i] = entry;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "ringFormat.h"
 
 namespace {
@@ -97,10 +99,10 @@ std::optional<uint64_t> ringFileSize(std::string_view header, std::string& error
     const uint64_t n = f->at<uint32_t>(offsetof(RingFileHeader, numEntries));
     const uint64_t bufferOffset = f->at<uint32_t>(offsetof(RingFileHeader, bufferOffset));
     const uint64_t recordsOffset = f->at<uint32_t>(offsetof(RingFileHeader, recordsOffset));
-    const uint64_t bufferEnd =
-        bufferOffset +
-        std::max<uint64_t>(f->at<uint32_t>(offsetof(RingFileHeader, nextIndexOffset)) + 4,
-                           f->at<uint32_t>(offsetof(RingFileHeader, wrappedOffset)) + 1);
+    // 64-bit sums: offsets near 2^32 must not wrap to small ones.
+    const uint64_t nextIndexAt = f->at<uint32_t>(offsetof(RingFileHeader, nextIndexOffset));
+    const uint64_t wrappedAt = f->at<uint32_t>(offsetof(RingFileHeader, wrappedOffset));
+    const uint64_t bufferEnd = bufferOffset + std::max(nextIndexAt + 4, wrappedAt + 1);
     const bool usable =
         f->at<uint8_t>(offsetof(RingFileHeader, recordSize)) == sizeof(TraceEntry) && n != 0 &&
         n <= kMaxEntries && (n & (n - 1)) == 0 && bufferOffset >= sizeof(RingFileHeader) &&
