@@ -139,7 +139,8 @@ void Follower::findRings(bool atStart)
         auto same = [&](const Ring& r) {
             return r.file->inode() == info.st_ino && r.file->device() == info.st_dev;
         };
-        if (std::any_of(rings_.begin(), rings_.end(), same))
+        if (std::any_of(rings_.begin(), rings_.end(), same) ||
+            ignored_.count({uint64_t(info.st_dev), uint64_t(info.st_ino)}) != 0)
             continue;
         std::string error;
         std::unique_ptr<LiveRing> file = LiveRing::open(path, error);
@@ -148,8 +149,10 @@ void Follower::findRings(bool atStart)
                 fprintf(notes_, "tracerecover: %s: %s\n", path.c_str(), error.c_str());
             continue;
         }
-        if (chosen_ && (file->info().pid != pid_ || file->info().runId != runId_))
+        if (chosen_ && (file->info().pid != pid_ || file->info().runId != runId_)) {
+            ignored_.insert({uint64_t(info.st_dev), uint64_t(info.st_ino)});
             continue;
+        }
         found[file->info().pid].push_back(std::move(file));
     }
     if (!chosen_) {

@@ -27,6 +27,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,7 +119,8 @@ private:
     bool chosen_ = false;
     bool refused_ = false;
     bool ended_ = false;
-    std::vector<Ring> rings_;  // in the order the process made them
+    std::vector<Ring> rings_;                          // in the order the process made them
+    std::set<std::pair<uint64_t, uint64_t>> ignored_;  // ring files of other processes or runs
     std::unique_ptr<TraceApi> api_;
     std::unique_ptr<FollowSteps> steps_;
     std::string stepPath_;
