@@ -127,8 +127,9 @@ void Follower::findRings(bool atStart)
             paths.push_back(std::move(file));
     for (Ring& ring : rings_) {
         struct stat info;
-        if (stat(ring.file->info().path.c_str(), &info) != 0 || info.st_ino != ring.file->inode() ||
-            info.st_dev != ring.file->device())
+        if (stat(ring.file->info().path.c_str(), &info) != 0 ||
+            uint64_t(info.st_ino) != ring.file->inode() ||
+            uint64_t(info.st_dev) != ring.file->device())
             ring.removed = true;
     }
     std::map<uint32_t, std::vector<std::unique_ptr<LiveRing>>> found;
@@ -137,7 +138,8 @@ void Follower::findRings(bool atStart)
         if (stat(path.c_str(), &info) != 0)
             continue;
         auto same = [&](const Ring& r) {
-            return r.file->inode() == info.st_ino && r.file->device() == info.st_dev;
+            return r.file->inode() == uint64_t(info.st_ino) &&
+                   r.file->device() == uint64_t(info.st_dev);
         };
         if (std::any_of(rings_.begin(), rings_.end(), same) ||
             ignored_.count({uint64_t(info.st_dev), uint64_t(info.st_ino)}) != 0)

@@ -84,8 +84,8 @@ std::unique_ptr<LiveRing> LiveRing::open(const std::string& path, std::string& e
     ring->positionAt_ = buffer + headerWord(at, offsetof(RingFileHeader, nextIndexOffset), swap);
     ring->wrappedAt_ = buffer + headerWord(at, offsetof(RingFileHeader, wrappedOffset), swap);
     ring->recordsAt_ = headerWord(at, offsetof(RingFileHeader, recordsOffset), swap);
-    ring->device_ = info.st_dev;
-    ring->inode_ = info.st_ino;
+    ring->device_ = uint64_t(info.st_dev);
+    ring->inode_ = uint64_t(info.st_ino);
     ring->info_ = std::move(*mapped);
     ring->info_.records.clear();
     ring->info_.records.shrink_to_fit();

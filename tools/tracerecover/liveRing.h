@@ -19,7 +19,6 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <sys/types.h>
 
 #include <memory>
 #include <optional>
@@ -48,8 +47,8 @@ public:
 
     const RingImage& info() const { return info_; }
     uint32_t entries() const { return entries_; }
-    dev_t device() const { return device_; }
-    ino_t inode() const { return inode_; }
+    uint64_t device() const { return device_; }
+    uint64_t inode() const { return inode_; }
 
     // The slot the writer hands out next, and whether it has lapped once.
     uint32_t position() const;
@@ -87,8 +86,8 @@ private:
     size_t positionAt_ = 0;
     size_t wrappedAt_ = 0;
     size_t recordsAt_ = 0;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
 };
 
 // The ring files of several paths (directories stand for their "*.ring"
