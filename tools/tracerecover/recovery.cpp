@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 
+#include "liveRing.h"
 #include "ringFormat.h"
 #include "traceApi.h"
 
@@ -407,20 +408,14 @@ RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings
 Recovery recoverRings(const std::vector<std::string>& paths)
 {
     Recovery out;
+    std::vector<std::string> files;
+    for (const std::string& path : paths)
+        for (std::string& file : ringFilesIn(path, out))
+            files.push_back(std::move(file));
+    // A process still running gives a snapshot: its rings as at one instant.
     std::map<uint32_t, std::vector<RingImage>> byProcess;
-    for (const std::string& path : paths) {
-        for (const std::string& file : ringFilesIn(path, out)) {
-            std::string error = "out of memory";
-            try {
-                if (std::optional<RingImage> ring = readRingFile(file, error)) {
-                    byProcess[ring->pid].push_back(std::move(*ring));
-                    continue;
-                }
-            } catch (const std::bad_alloc&) {
-            }
-            out.errors.push_back(file + ": " + error);
-        }
-    }
+    for (RingImage& ring : readRingsAtOneInstant(files, out.errors))
+        byProcess[ring.pid].push_back(std::move(ring));
     for (auto& [pid, rings] : byProcess)
         recoverProcess(pid, rings, out);
     return out;
