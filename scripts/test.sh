@@ -62,7 +62,7 @@ preset_stage() {
 memcheck_stage() {
   local out
   out=$(ctest --test-dir build/release -T memcheck -j"$JOBS" --output-on-failure \
-    -E 'Death|^HostCheck\.|^Symbols\.|^Install\.|^Deps\.|^Man\.|ToolPrintsItsUsage|CrossCheck' \
+    -E 'Death|^HostCheck\.|^Symbols\.|^Install\.|^Deps\.|^Man\.|ToolPrintsIts|CrossCheck' \
     --overwrite MemoryCheckCommand="$(command -v valgrind)" \
     --overwrite MemoryCheckSuppressionFile="$PWD/scripts/valgrind.supp" \
     --overwrite "MemoryCheckCommandOptions=--error-exitcode=99 --leak-check=full \
