@@ -43,6 +43,7 @@
 #ifndef TRACELIB_INCLUDE_TRACERECOVERY_H
 #define TRACELIB_INCLUDE_TRACERECOVERY_H
 
+#include <stddef.h>
 #include <stdio.h>
 
 class TraceApi;
@@ -75,9 +76,11 @@ int traceGiveThreadSignalStack();
 // of its own (TraceBuffer::restore) with steps described as the dead
 // process's were: writes to file the saved trace saveTrace would write,
 // with the dead process's filter section in place of api's own:
-// filterCount, then filterText, the filters' dump lines as they were
-// written. Returns 0, EINVAL for a null argument, or EIO when the stream
-// reports a write error; the caller opens and closes the stream.
-int traceWriteSavedTrace(TraceApi* api, FILE* file, int filterCount, const char* filterText);
+// filterCount, then the filterTextLength bytes of filterText, the filters'
+// dump lines as they were written. Returns 0, EINVAL for a null api or file
+// (or a null text of non-zero length), or EIO when the stream reports a
+// write error; the caller opens and closes the stream.
+int traceWriteSavedTrace(TraceApi* api, FILE* file, unsigned int filterCount,
+                         const char* filterText, size_t filterTextLength);
 
 #endif

@@ -173,9 +173,9 @@ FILE* openOutput(char* path)
 
 // The filter count under the name each file gives them, then every filter,
 // newest first.
-void writeFilterCount(FILE* file, const char* heading, int count)
+void writeFilterCount(FILE* file, const char* heading, unsigned int count)
 {
-    fprintf(file, "%d %s defined:\n", count, heading);
+    fprintf(file, "%u %s defined:\n", count, heading);
 }
 
 void writeFilters(FILE* file, const char* heading, List<Element<TraceFrameFilter>>& filters)
@@ -208,12 +208,14 @@ void writeSavedTrace(TraceApi* api, FILE* file)
     writeBufferSections(api, file);
 }
 
-int traceWriteSavedTrace(TraceApi* api, FILE* file, int filterCount, const char* filterText)
+int traceWriteSavedTrace(TraceApi* api, FILE* file, unsigned int filterCount,
+                         const char* filterText, size_t filterTextLength)
 {
-    if (api == nullptr || file == nullptr || filterText == nullptr)
+    if (api == nullptr || file == nullptr || (filterText == nullptr && filterTextLength != 0))
         return EINVAL;
     writeFilterCount(file, "TraceFrameFilters", filterCount);
-    fputs(filterText, file);
+    if (filterTextLength != 0)
+        fwrite(filterText, 1, filterTextLength, file);
     writeBufferSections(api, file);
     return fflush(file) != 0 || ferror(file) ? EIO : 0;
 }

@@ -80,18 +80,18 @@ TEST_F(CheckedSave, SavedTraceWithAnotherFilterSection)
         streamText([this](FILE* f) { api.frameFilters_m->get_first()->item()->dump(f); });
     const std::string saved = unchecked(&TraceApi::saveTrace);
     EXPECT_EQ(streamText([this, &filters](FILE* f) {
-                  EXPECT_EQ(traceWriteSavedTrace(&api, f, 1, filters.c_str()), 0);
+                  EXPECT_EQ(traceWriteSavedTrace(&api, f, 1, filters.data(), filters.size()), 0);
               }),
               saved);
-    const std::string other =
-        streamText([this](FILE* f) { EXPECT_EQ(traceWriteSavedTrace(&api, f, 12, "a\nb\n"), 0); });
+    const std::string other = streamText(
+        [this](FILE* f) { EXPECT_EQ(traceWriteSavedTrace(&api, f, 12, "a\nb\n", 4), 0); });
     EXPECT_EQ(other, "12 TraceFrameFilters defined:\na\nb\n" +
                          saved.substr(saved.find(filters) + filters.size()));
     FILE* full = fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
-    EXPECT_EQ(traceWriteSavedTrace(&api, full, 0, ""), EIO);
+    EXPECT_EQ(traceWriteSavedTrace(&api, full, 0, nullptr, 0), EIO);
     fclose(full);
-    EXPECT_EQ(traceWriteSavedTrace(&api, stdout, 0, nullptr), EINVAL);
+    EXPECT_EQ(traceWriteSavedTrace(&api, stdout, 0, nullptr, 1), EINVAL);
 }
 
 TEST_F(CheckedSave, FailuresAreTheirErrno)
