@@ -1,8 +1,10 @@
 // The capture steps a host puts in its filters or traces with: the Fibre
 // Channel header and payload steps with the ELS step, the Ethernet address
-// and data steps, and the device-event step. The identifier step, which
-// opens every trace, lives with the trace API in traceApi.cpp.
-#include "traceApi.h"
+// and data steps, the device-event step, and the identifier step that opens
+// every trace (its frame captures are inline in traceStep.h).
+#include "traceStep.h"
+
+#include <stddef.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -247,4 +249,48 @@ void TraceDeviceEvent::format(TraceEntry* entry, char* text, int size)
     WorldWideName name(entry->word1, entry->word2);
     WorldWideNameString nameText(name, WorldWideNameString::STYLE_DEFAULT);
     snprintf(text, textCapacity(size), "%6.6x/%s", entry->word3, nameText.text_m);
+}
+
+// ---------------------------------------------------------------------------
+// Identifier
+
+// Identifier records are read back into a Timeval field by field.
+static_assert(sizeof(Timeval) == 8 && sizeof(Timeval::tv_sec) == 4 &&
+                  sizeof(Timeval::tv_usec) == 4 && offsetof(Timeval, tv_usec) == 4,
+              "Timeval is two 32-bit fields");
+
+namespace {
+const int kPortTextSize = 64;
+}
+
+TraceIdentifier::TraceIdentifier() {}
+
+void TraceIdentifier::capture(TraceEntry* entry)
+{
+    TRACE_ASSERT(entry);
+    traceTime(entry);
+}
+
+void TraceIdentifier::capture(TraceEntry* entry, WorldWideName&, uint32_t, int port)
+{
+    TRACE_ASSERT(entry);
+    traceTime(entry);
+    tracePort(entry, port);
+}
+
+void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
+{
+    Timeval time(static_cast<int32_t>(entry->word1), static_cast<int32_t>(entry->word2));
+    TimevalString timeText(time);
+    appendText(buf, timeText.text_m, size);
+
+    char portText[kPortTextSize];
+    if (entry->flags & TRACE_ENTRY_PORT)
+        snprintf(portText, sizeof portText, " port %d", static_cast<int32_t>(entry->word3));
+    else if (entry->flags & TRACE_ENTRY_PORT_PAIR)
+        snprintf(portText, sizeof portText, " port %d.%d",
+                 static_cast<int>(entry->word3 >> 16), static_cast<int>(entry->word3 & 0xFFFF));
+    else
+        return;
+    appendText(buf, portText, size);
 }
