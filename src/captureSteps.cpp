@@ -4,7 +4,6 @@
 // every trace (its frame captures are inline in traceStep.h).
 #include "traceStep.h"
 
-#include <stddef.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -254,11 +253,6 @@ void TraceDeviceEvent::format(TraceEntry* entry, char* text, int size)
 // ---------------------------------------------------------------------------
 // Identifier
 
-// Identifier records are read back into a Timeval field by field.
-static_assert(sizeof(Timeval) == 8 && sizeof(Timeval::tv_sec) == 4 &&
-                  sizeof(Timeval::tv_usec) == 4 && offsetof(Timeval, tv_usec) == 4,
-              "Timeval is two 32-bit fields");
-
 namespace {
 const int kPortTextSize = 64;
 }
@@ -280,7 +274,7 @@ void TraceIdentifier::capture(TraceEntry* entry, WorldWideName&, uint32_t, int p
 
 void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
 {
-    Timeval time(static_cast<int32_t>(entry->word1), static_cast<int32_t>(entry->word2));
+    Timeval time = recordTime(entry);
     TimevalString timeText(time);
     appendText(buf, timeText.text_m, size);
 

@@ -343,16 +343,8 @@ void TraceApi::addTraceMsgToSyslog(TraceEntry* entry, TraceStep* step)
     TRACE_ASSERT(entry);
     TRACE_ASSERT(step);
     TRACE_ASSERT(syslogMsg_m);
-    if (step->prefix_m != nullptr)
-        strlcat(syslogMsg_m, step->prefix_m, kSyslogLineSize);
-    char text[kStepTextSize];
-    memset(text, 0, sizeof text);
-    step->format(entry, text, kStepTextSize);
-    strlcat(syslogMsg_m, text, kSyslogLineSize);
-    if (step->postfix_m != nullptr)
-        strlcat(syslogMsg_m, step->postfix_m, kSyslogLineSize);
-    if (!(entry->flags & TRACE_ENTRY_END))
-        strlcat(syslogMsg_m, " ", kSyslogLineSize);
+    RecordTextSink sink = {nullptr, syslogMsg_m, kSyslogLineSize};
+    writeRecordText(step, entry, (entry->flags & TRACE_ENTRY_END) ? "" : " ", sink);
 }
 
 // "%s" keeps percent signs in traced text from being read as conversions.
