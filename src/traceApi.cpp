@@ -5,7 +5,6 @@
 #include "traceApi.h"
 
 #include <stdio.h>
-#include <string.h>
 #include <syslog.h>
 
 #include "recoveryHooks.h"
@@ -16,13 +15,6 @@
 namespace {
 const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // 134: trace lines, switch messages
 const int kSyslogLineSize = 255;                    // at most 254 characters a line
-const uint32_t kOffsetFromFc = 1;
-const uint32_t kOffsetFromEthernet = 2;
-
-bool isPowerOfTwo(int n)
-{
-    return n > 0 && (n & (n - 1)) == 0;
-}
 
 // The switch messages name this file and the line of the switch's call.
 void logSwitch(TraceApi* api, const char* format, int line)
@@ -81,7 +73,7 @@ TraceApi::~TraceApi()
 
 bool TraceApi::initTraceBuffer(int id, char* name, int numEntries, bool makeCurrent)
 {
-    if (!isPowerOfTwo(numEntries))
+    if (!TraceBuffer::isRingSize(numEntries))
         return false;
     for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
         if (e->item()->bufferId == id) {
@@ -169,14 +161,14 @@ TraceFrameFilter* TraceApi::newPreset(uint32_t offsetFrom)
 
 void TraceApi::captureFcFrame()
 {
-    TraceFrameFilter* filter = newPreset(kOffsetFromFc);
+    TraceFrameFilter* filter = newPreset(TraceFrameFilter::kFcFrames);
     filter->addStep(fcHeader_m);
     addFrameFilter(filter);
 }
 
 void TraceApi::captureEthFrame()
 {
-    TraceFrameFilter* filter = newPreset(kOffsetFromEthernet);
+    TraceFrameFilter* filter = newPreset(TraceFrameFilter::kEthernetFrames);
     filter->addStep(ethDmacSmac_m);
     filter->addStep(ethData_m);
     addFrameFilter(filter);
@@ -184,11 +176,10 @@ void TraceApi::captureEthFrame()
 
 void TraceApi::captureELS()
 {
-    TraceFrameFilter* filter = newPreset(kOffsetFromFc);
-    // The top four bits of R_CTL, routing 0010: Extended Link Services.
-    filter->rule.field_1.mask = 0xF0000000;
-    filter->rule.field_1.offset = 25;
-    filter->rule.field_1.value = 0x20000000;
+    TraceFrameFilter* filter = newPreset(TraceFrameFilter::kFcFrames);
+    filter->rule.field_1.mask = TraceFrameFilter::kElsRoutingMask;
+    filter->rule.field_1.offset = TraceFrameFilter::kFirstWireWord;
+    filter->rule.field_1.value = TraceFrameFilter::kElsRoutingValue;
     filter->addStep(fcHeader_m);
     filter->addStep(els_m);
     addFrameFilter(filter);

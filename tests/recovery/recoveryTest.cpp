@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "apiSupport.h"
+#include "fileText.h"
 #include "recovery.h"
 #include "ringFormat.h"
 #include "traceRecovery.h"
@@ -34,12 +35,6 @@ constexpr int kStepUsec = 250000;
 constexpr uint32_t kEventAddress = 0x010200;
 constexpr int kHostFailed = 3;
 const char* const kNames[] = {"", "alpha", "beta", "gamma"};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
 
 std::string freshDir()
 {
@@ -141,7 +136,7 @@ TEST_P(KilledHost, RingFilesRecoverTheSavedTrace)
     Recovery recovery = recoverRings({dir});
     EXPECT_TRUE(recovery.errors.empty()) << recovery.errors.front();
     ASSERT_EQ(recovery.processes.size(), 1u);
-    EXPECT_EQ(recovery.processes[0].text, slurp(saved));
+    EXPECT_EQ(recovery.processes[0].text, readFile(saved));
     std::filesystem::remove_all(dir);
 }
 
@@ -171,7 +166,7 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
             child = pid;
             kill(pid, SIGKILL);
         });
-    const std::string good = slurp(dir + "/trace-" + std::to_string(child) + "-1.ring");
+    const std::string good = readFile(dir + "/trace-" + std::to_string(child) + "-1.ring");
     constexpr size_t kByteOrderAt = offsetof(RingFileHeader, byteOrder);
     static constexpr uint16_t kFutureVersion = 99;
     const struct {
@@ -204,7 +199,7 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
         EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
     }
     ASSERT_EQ(recovery.processes.size(), 1u);
-    EXPECT_EQ(recovery.processes[0].text, slurp(saved));
+    EXPECT_EQ(recovery.processes[0].text, readFile(saved));
     std::filesystem::remove_all(dir);
 }
 
@@ -254,7 +249,7 @@ TEST_P(FaultingHost, LeavesTheSavedTraceAndDiesByItsSignal)
     close(marks[0]);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().signal) << status;
     EXPECT_EQ(handled, GetParam().hostHandler);
-    EXPECT_EQ(slurp(fatal), slurp(saved));
+    EXPECT_EQ(readFile(fatal), readFile(saved));
     std::filesystem::remove_all(dir);
 }
 
