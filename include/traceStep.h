@@ -154,14 +154,18 @@ public:
 };
 
 // Opens every trace: records the time of day and, where one is known, the
-// port through which the frame or event passed. Final, with its frame
-// captures defined below, so that the trace API's call to them compiles to
+// port through which the frame or event passed. Final, with its captures
+// defined here, so that the trace API's calls to them compile to
 // straight-line code in the per-frame path.
 class TraceIdentifier final : public TraceStep {
 public:
     TraceIdentifier();
     // The time of day only; word3 and the flags are left as they are.
-    void capture(TraceEntry* entry) override;
+    void capture(TraceEntry* entry) override
+    {
+        TRACE_ASSERT(entry);
+        traceTime(entry);
+    }
     // Time and port: *port when port is non-null, otherwise the port the
     // frame reports through GetOrigPortID(). The frame must be non-null.
     void capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port) override
@@ -173,7 +177,12 @@ public:
         captureFrame(entry, frame, port);
     }
     // Time and the plain port number; name and value are ignored.
-    void capture(TraceEntry* entry, WorldWideName& name, uint32_t value, int port) override;
+    void capture(TraceEntry* entry, WorldWideName&, uint32_t, int port) override
+    {
+        TRACE_ASSERT(entry);
+        traceTime(entry);
+        tracePort(entry, port);
+    }
     // The time text, then " port N" or " port N.M" as the port flag says.
     void format(TraceEntry* entry, char* buf, int size) override;
 

@@ -1,7 +1,7 @@
 // The capture steps a host puts in its filters or traces with: the Fibre
 // Channel header and payload steps with the ELS step, the Ethernet address
 // and data steps, the device-event step, and the identifier step that opens
-// every trace (its frame captures are inline in traceStep.h).
+// every trace (its captures are inline in traceStep.h).
 #include "traceStep.h"
 
 
@@ -258,19 +258,6 @@ const int kPortTextSize = 64;
 }
 
 TraceIdentifier::TraceIdentifier() {}
-
-void TraceIdentifier::capture(TraceEntry* entry)
-{
-    TRACE_ASSERT(entry);
-    traceTime(entry);
-}
-
-void TraceIdentifier::capture(TraceEntry* entry, WorldWideName&, uint32_t, int port)
-{
-    TRACE_ASSERT(entry);
-    traceTime(entry);
-    tracePort(entry, port);
-}
 
 void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
 {
