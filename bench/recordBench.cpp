@@ -4,7 +4,11 @@
 // size, so a TraceApi per run of a benchmark would exhaust it.
 #include <stdint.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -53,9 +57,10 @@ TraceApi& ethPresetApi()
     return *api;
 }
 
-// The FC preset with its buffer kept in a ring file. The directory goes as
-// soon as the buffer is made: the mapping, which recording writes, stays.
-// Null if no ring file could be made here.
+// The FC preset with its buffer kept in a ring file, in a directory that
+// goes when the run ends. Null if no ring file could be made here.
+std::string ringDirectory;
+
 TraceApi* persistentApi()
 {
     static TraceApi* api = [] {
@@ -65,11 +70,43 @@ TraceApi* persistentApi()
             return static_cast<TraceApi*>(nullptr);
         a->initTraceBuffer(1, nullptr, kRingEntries, true);
         a->captureFcFrame();
-        std::filesystem::remove_all(dir);
+        ringDirectory = dir;
+        atexit([] { std::filesystem::remove_all(ringDirectory); });
         return a;
     }();
     return api;
 }
+
+// `tracerecover --follow` on the kept ring for as long as the object lives,
+// its output thrown away.
+class Follower {
+public:
+    explicit Follower(const std::string& dir)
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execl(TRACELIB_TRACERECOVER, "tracerecover", "--follow", dir.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Time to map the ring before the timed loop starts.
+        usleep(200000);
+    }
+    ~Follower()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+private:
+    pid_t pid_ = -1;
+};
 
 TraceApi& mirroredApi()
 {
@@ -294,6 +331,20 @@ void registerAll()
         TraceApi* api = persistentApi();
         if (api == nullptr) {
             state.SkipWithError("no ring file could be made");
+            return;
+        }
+        fcFrame* frame = &benchFrames().fcpCommand.frame;
+        runLibrary(state, *api, 2, [&] { api->traceRx(frame); });
+    });
+    RegisterBenchmark("fc_rx_followed/lib", [](State& state) {
+        TraceApi* api = persistentApi();
+        if (api == nullptr) {
+            state.SkipWithError("no ring file could be made");
+            return;
+        }
+        Follower follower(ringDirectory);
+        if (!follower.running()) {
+            state.SkipWithError("tracerecover --follow did not start");
             return;
         }
         fcFrame* frame = &benchFrames().fcpCommand.frame;

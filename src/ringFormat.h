@@ -72,7 +72,7 @@ struct StepFileHeader {
     uint32_t stepCount;
     uint32_t filterCount;
     uint32_t filterTextLength;
-    uint32_t reserved1;         // zero
+    uint32_t stepIdLimit;       // the registry's count: unlisted ids below it were destroyed
     uint32_t runId[2];          // as in the ring files of the same run
 };
 static_assert(sizeof(StepFileHeader) == 48, "step file header layout");

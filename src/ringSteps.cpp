@@ -101,6 +101,7 @@ bool writeContents(FILE* file, RingKeeper& keeper)
     header.stepCount = stepCount;
     header.filterCount = static_cast<uint32_t>(keeper.api->frameFilters_m->size());
     header.filterTextLength = static_cast<uint32_t>(textSize);
+    header.stepIdLimit = TraceStep::traceStepCount_m;
     header.runId[0] = static_cast<uint32_t>(keeper.runId >> 32);
     header.runId[1] = static_cast<uint32_t>(keeper.runId);
     fwrite(&header, sizeof header, 1, file);

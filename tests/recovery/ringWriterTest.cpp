@@ -144,7 +144,7 @@ TEST(FileFormat, IsPinned)
                                                       {16, uint32_t(getpid())},
                                                       {20, api.identifier_m->stepId_m},
                                                       {28, 1},
-                                                      {36, 0}};
+                                                      {36, TraceStep::traceStepCount_m}};
     for (auto [at, value] : stepFields)
         EXPECT_EQ(u32(steps, at), value) << "step header offset " << at;
     EXPECT_EQ(u16(steps, 12), 2u);
