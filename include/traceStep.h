@@ -154,10 +154,10 @@ public:
 };
 
 // Opens every trace: records the time of day and, where one is known, the
-// port through which the frame or event passed. Final, with its captures
-// defined here, so that the trace API's calls to them compile to
-// straight-line code in the per-frame path.
-class TraceIdentifier final : public TraceStep {
+// port through which the frame or event passed. Its captures are defined
+// here so that the trace API's calls to them compile to straight-line code
+// in the per-frame path.
+class TraceIdentifier : public TraceStep {
 public:
     TraceIdentifier();
     // The time of day only; word3 and the flags are left as they are.

@@ -325,7 +325,7 @@ TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
     EXPECT_EQ(cut[1].substr(0, 3), "3: ");
     EXPECT_TRUE(endsWith(cut[1], std::string(".250000  0000000a 0000000b 0000000c") + kCutMark))
         << cut[1];
-    EXPECT_EQ(tracesOf(text), tracesOf(slurp(saved)));
+    EXPECT_EQ(tracesOf(text), tracesOf(readFile(saved)));
     // Buffer 1 ends with its cut trace, whose one record is an identifier.
     EXPECT_NE(text.find(".250000 Number Events 12\n"), std::string::npos) << text;
     std::filesystem::remove_all(dir);
@@ -363,7 +363,7 @@ TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
     // Copies `name` of `run` into `to` under run 0's pid, in its name and,
     // with `pidAt`, in its header.
     auto place = [&](const std::string& to, int run, const std::string& name, size_t pidAt) {
-        std::string bytes = slurp(fileOf(run, "trace-" + std::to_string(pids[run]) + name));
+        std::string bytes = readFile(fileOf(run, "trace-" + std::to_string(pids[run]) + name));
         if (pidAt != 0)
             memcpy(&bytes[pidAt], &pids[0], sizeof(uint32_t));
         std::ofstream(to + "/trace-" + a + name, std::ios::binary) << bytes;
@@ -403,7 +403,7 @@ TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
          true},
         {"NoStepFile", runZeroRings, {".steps: cannot open"}, true},
     };
-    const std::string savedRaw = slurp(fileOf(0, "saved.trace"));
+    const std::string savedRaw = readFile(fileOf(0, "saved.trace"));
     auto traceLineCount = [](const std::string& text) {
         const std::vector<std::string> lines = linesOf(text);
         return std::count_if(lines.begin(), lines.end(),
@@ -422,7 +422,7 @@ TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
         ASSERT_EQ(recovery.processes.size(), 1u);
         const std::string& text = recovery.processes[0].text;
         if (!c.raw) {
-            EXPECT_EQ(text, slurp(fileOf(1, "saved.trace")));
+            EXPECT_EQ(text, readFile(fileOf(1, "saved.trace")));
             continue;
         }
         EXPECT_EQ(traceLineCount(text), traceLineCount(savedRaw));
