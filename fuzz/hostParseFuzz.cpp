@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "frameFilter.h"
 #include "fuzzCheck.h"
 #include "hostsim.h"
 
@@ -32,7 +33,7 @@ void checkNoFc()
     unsigned int words = 0;
     FUZZ_CHECK(fc.GetLengthWords(&words) != 0 && fc.GetPayload(0, 0, &words) != 0);
     FUZZ_CHECK(!fc.Get_R_CTL() && !fc.Get_D_ID() && !fc.Get_S_ID() && !fc.Get_TYPE() &&
-               !fc.Get_OX_ID() && !fc.Get_RX_ID() && !matches(kHostsimMatchFc));
+               !fc.Get_OX_ID() && !fc.Get_RX_ID() && !matches(TraceFrameFilter::kFcFrames));
 }
 
 void checkNoEth()
@@ -40,7 +41,7 @@ void checkNoEth()
     unsigned char mac[6] = {1, 1, 1, 1, 1, 1};
     eth.Get_S_ID(mac);
     FUZZ_CHECK(memcmp(mac, "\0\0\0\0\0", 6) == 0 && !eth.PeekHeader(0) && !eth.PeekPayload(0));
-    FUZZ_CHECK(!matches(kHostsimMatchEthernet));
+    FUZZ_CHECK(!matches(TraceFrameFilter::kEthernetFrames));
 }
 
 void checkFc(const uint8_t* bytes, size_t length, HostsimFcOptions options)
@@ -49,7 +50,7 @@ void checkFc(const uint8_t* bytes, size_t length, HostsimFcOptions options)
     FUZZ_CHECK(length >= lead + kHostsimFcHeaderBytes + trail);
     FUZZ_CHECK(length - lead - trail <= kHostsimMaxFrameBytes);
     const uint8_t* f = bytes + lead;
-    FUZZ_CHECK(hostsimKind(&raw) == HOSTSIM_KIND_FC && matches(kHostsimMatchFc));
+    FUZZ_CHECK(hostsimKind(&raw) == HOSTSIM_KIND_FC && matches(TraceFrameFilter::kFcFrames));
     FUZZ_CHECK(fc.Get_R_CTL() == f[0] && fc.Get_D_ID() == be(f + 1, 3) &&
                fc.Get_S_ID() == be(f + 5, 3) && fc.Get_TYPE() == f[8] &&
                fc.Get_OX_ID() == be(f + 16, 2) && fc.Get_RX_ID() == be(f + 18, 2));
@@ -62,7 +63,7 @@ void checkFc(const uint8_t* bytes, size_t length, HostsimFcOptions options)
         FUZZ_CHECK(payload[i] == be(f + kHostsimFcHeaderBytes + 4 * i, 4));
     FUZZ_CHECK(fc.GetPayload(4 * words, 1, &words) != 0 && fc.GetPayload(0, words + 1, &words) != 0);
     FUZZ_CHECK((raw.record[HOSTSIM_D_SOF] != HOSTSIM_SOF_NONE) == options.delimiters);
-    FUZZ_CHECK(matches(kHostsimMatchAnyKind, 0xFFFFFFFF) == options.delimiters);
+    FUZZ_CHECK(matches(TraceFrameFilter::kAnyFrame, 0xFFFFFFFF) == options.delimiters);
     FUZZ_CHECK(hostsimSofName(static_cast<HostsimSof>(raw.record[HOSTSIM_D_SOF])) &&
                hostsimEofName(static_cast<HostsimEof>(raw.record[HOSTSIM_D_EOF])));
     checkNoEth();
@@ -73,10 +74,11 @@ void checkEthernet(const uint8_t* bytes, size_t length, bool fcs)
     size_t held = length - (fcs ? 4 : 0);
     uint32_t headerBytes = raw.record[HOSTSIM_D_HEADER_BYTES];
     FUZZ_CHECK(held <= kHostsimMaxFrameBytes && headerBytes <= held);
-    FUZZ_CHECK(hostsimKind(&raw) == HOSTSIM_KIND_ETHERNET && matches(kHostsimMatchEthernet));
+    FUZZ_CHECK(hostsimKind(&raw) == HOSTSIM_KIND_ETHERNET &&
+               matches(TraceFrameFilter::kEthernetFrames));
     FUZZ_CHECK(headerBytes == 14 || headerBytes == 18 || headerBytes == 22);
     FUZZ_CHECK(raw.record[HOSTSIM_D_VLAN_TAGS] == (headerBytes - 14) / 4);
-    FUZZ_CHECK(!matches(kHostsimMatchAnyKind, 0xFFFFFFFF));
+    FUZZ_CHECK(!matches(TraceFrameFilter::kAnyFrame, 0xFFFFFFFF));
     unsigned char mac[12];
     eth.Get_D_ID(mac);
     eth.Get_S_ID(mac + 6);
@@ -127,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         hostsimRejectReason(&raw);
         FUZZ_CHECK(raw.record[HOSTSIM_D_VALID_WORDS] <= kHostsimRecordWords);
         FUZZ_CHECK(!FrameUtil::FrameMatchesEntry(&raw, nullptr) && !matches(3));
-        FUZZ_CHECK(matches(kHostsimMatchAnyKind) == ok);
+        FUZZ_CHECK(matches(TraceFrameFilter::kAnyFrame) == ok);
         FUZZ_CHECK(!ok || (samePort(fc.GetOrigPortID(), port) && samePort(eth.GetOrigPortID(), port)));
     }
     return 0;

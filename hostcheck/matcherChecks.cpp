@@ -7,18 +7,14 @@
 #include <stdio.h>
 
 #include "checkKit.h"
+#include "frameFilter.h"
 
 namespace hostcheck {
 namespace {
 
-constexpr uint32_t kFirstFrameWord = 25;
-constexpr uint32_t kAnyKind = 0;
-constexpr uint32_t kFcOnly = 1;
-constexpr uint32_t kEthernetOnly = 2;
-
 uint32_t ownKind(const WireFrame& wire)
 {
-    return wire.kind == Kind::fc ? kFcOnly : kEthernetOnly;
+    return wire.kind == Kind::fc ? TraceFrameFilter::kFcFrames : TraceFrameFilter::kEthernetFrames;
 }
 
 uint32_t viewWords(const WireFrame& wire)
@@ -28,12 +24,12 @@ uint32_t viewWords(const WireFrame& wire)
 
 bool kindMatches(uint32_t offsetFrom, const WireFrame& wire)
 {
-    return offsetFrom == kAnyKind || offsetFrom == ownKind(wire);
+    return offsetFrom == TraceFrameFilter::kAnyFrame || offsetFrom == ownKind(wire);
 }
 
 std::string wordText(const WireFrame& wire, uint32_t offset)
 {
-    size_t first = 4 * size_t(offset - kFirstFrameWord);
+    size_t first = 4 * size_t(offset - TraceFrameFilter::kFirstWireWord);
     size_t held = wire.bytes.size() - first < 4 ? wire.bytes.size() - first : 4;
     uint32_t word = 0;
     viewWord(wire, offset, &word);
@@ -90,7 +86,9 @@ Part rangePart(const RegisterRangeMatch& range, const WireFrame& wire)
 std::vector<Part> parts(const RegisterFrameEntry& rule, const WireFrame& wire)
 {
     static const char* const kKinds[] = {"any frame", "FC frames only", "Ethernet frames only"};
-    std::string kind = rule.offset_from <= kEthernetOnly ? kKinds[rule.offset_from] : "nothing";
+    std::string kind = rule.offset_from <= TraceFrameFilter::kEthernetFrames
+                           ? kKinds[rule.offset_from]
+                           : "nothing";
     return {{kindMatches(rule.offset_from, wire),
              "offset_from " + std::to_string(rule.offset_from) + " selects " + kind},
             fieldPart("field_1", rule.field_1, wire),
@@ -143,13 +141,14 @@ std::string diagnose(fcRawFrameStruct* raw, const WireFrame& wire, uint32_t offs
     if (FrameUtil::FrameMatchesEntry(raw, &exact))
         return " (it finds the whole word " + hex(word) + " at offset " + std::to_string(offset) +
                ", so its " + comparison + " is wrong)";
-    bool partial = wire.bytes.size() % 4 != 0 && offset == kFirstFrameWord + viewWords(wire) - 1;
+    bool partial = wire.bytes.size() % 4 != 0 &&
+                   offset == TraceFrameFilter::kFirstWireWord + viewWords(wire) - 1;
     if (partial)
         return " (the frame's last word is partial: it must read as " + hex(word) +
                ", its missing bytes zero)";
     if (word == 0)
         return "";
-    uint32_t last = kFirstFrameWord + viewWords(wire) + 1;
+    uint32_t last = TraceFrameFilter::kFirstWireWord + viewWords(wire) + 1;
     for (uint32_t at = 0; at <= last; ++at) {
         exact.field_1.offset = at;
         if (FrameUtil::FrameMatchesEntry(raw, &exact))
@@ -189,11 +188,11 @@ const uint32_t kMasks[] = {0xffff0000, 0x00ffffff, 0x0ff00ff0, 0xff00ff00, 0x000
 // just below it.
 void wordProbes(const WireFrame& wire, uint32_t i, std::vector<Probe>& probes)
 {
-    uint32_t offset = kFirstFrameWord + i;
+    uint32_t offset = TraceFrameFilter::kFirstWireWord + i;
     uint32_t word = 0;
     viewWord(wire, offset, &word);
     uint32_t mask = kMasks[i % 5];
-    uint32_t kind = i % 2 ? ownKind(wire) : kAnyKind;
+    uint32_t kind = i % 2 ? ownKind(wire) : TraceFrameFilter::kAnyFrame;
     RegisterFrameEntry rule = kindRule(kind);
     *fieldOf(rule, i) = {mask, offset, (word & mask) | (~word & ~mask)};
     probes.push_back({rule, offset});
@@ -218,46 +217,47 @@ void wordProbes(const WireFrame& wire, uint32_t i, std::vector<Probe>& probes)
 std::vector<Probe> probesFor(const WireFrame& wire)
 {
     std::vector<Probe> probes;
-    for (uint32_t kind : {kAnyKind, kFcOnly, kEthernetOnly})
+    for (uint32_t kind : {TraceFrameFilter::kAnyFrame, TraceFrameFilter::kFcFrames,
+                          TraceFrameFilter::kEthernetFrames})
         probes.push_back({kindRule(kind), 0});
     uint32_t words = viewWords(wire);
     for (uint32_t i = 0; i < words; ++i)
         wordProbes(wire, i, probes);
 
     // A partial last word reads with zero bytes: the whole word compares.
-    uint32_t last = kFirstFrameWord + words - 1;
+    uint32_t last = TraceFrameFilter::kFirstWireWord + words - 1;
     uint32_t lastWord = 0;
     viewWord(wire, last, &lastWord);
-    RegisterFrameEntry rule = kindRule(kAnyKind);
+    RegisterFrameEntry rule = kindRule(TraceFrameFilter::kAnyFrame);
     rule.field_3 = {~0u, last, lastWord};
     probes.push_back({rule, last});
 
     // Past the end nothing compares equal, not even zero.
     for (unsigned n = 0; n < 3; ++n) {
-        rule = kindRule(kAnyKind);
+        rule = kindRule(TraceFrameFilter::kAnyFrame);
         *fieldOf(rule, n) = {~0u, last + 1 + n, 0};
         probes.push_back({rule, 0});
     }
-    rule = kindRule(kAnyKind);
+    rule = kindRule(TraceFrameFilter::kAnyFrame);
     rule.range = {~0u, last + 1, 0, ~0u};
     probes.push_back({rule, 0});
 
     // Mask 0 switches a comparison off wherever its offset points.
-    rule = kindRule(kAnyKind);
+    rule = kindRule(TraceFrameFilter::kAnyFrame);
     rule.field_1 = {0, 0, ~0u};
-    rule.field_2 = {0, kFirstFrameWord - 1, ~0u};
+    rule.field_2 = {0, TraceFrameFilter::kFirstWireWord - 1, ~0u};
     rule.field_3 = {0, last + 1, 1};
-    rule.range = {0, kFirstFrameWord - 1, 1, 0};
+    rule.range = {0, TraceFrameFilter::kFirstWireWord - 1, 1, 0};
     probes.push_back({rule, 0});
 
     // Every comparison must pass: two that do and one that does not.
     uint32_t first = 0, second = 0;
-    viewWord(wire, kFirstFrameWord, &first);
-    viewWord(wire, kFirstFrameWord + 1, &second);
+    viewWord(wire, TraceFrameFilter::kFirstWireWord, &first);
+    viewWord(wire, TraceFrameFilter::kFirstWireWord + 1, &second);
     rule = kindRule(ownKind(wire));
-    rule.field_1 = {~0u, kFirstFrameWord, first};
-    rule.range = {~0u, kFirstFrameWord + 1, second, second};
-    rule.field_2 = {0xff000000, kFirstFrameWord + 1, ~second};
+    rule.field_1 = {~0u, TraceFrameFilter::kFirstWireWord, first};
+    rule.range = {~0u, TraceFrameFilter::kFirstWireWord + 1, second, second};
+    rule.field_2 = {0xff000000, TraceFrameFilter::kFirstWireWord + 1, ~second};
     probes.push_back({rule, 0});
     return probes;
 }
@@ -266,9 +266,10 @@ std::vector<Probe> probesFor(const WireFrame& wire)
 
 bool viewWord(const WireFrame& frame, uint32_t offset, uint32_t* word)
 {
-    if (offset < kFirstFrameWord || offset - kFirstFrameWord >= viewWords(frame))
+    if (offset < TraceFrameFilter::kFirstWireWord ||
+        offset - TraceFrameFilter::kFirstWireWord >= viewWords(frame))
         return false;
-    size_t first = 4 * size_t(offset - kFirstFrameWord);
+    size_t first = 4 * size_t(offset - TraceFrameFilter::kFirstWireWord);
     *word = 0;
     for (size_t i = 0; i < 4; ++i)
         *word = *word << 8 | (first + i < frame.bytes.size() ? frame.bytes[first + i] : 0);

@@ -3,6 +3,9 @@
 // host's native words by value.
 #include "checkKit.h"
 
+#include "byteOrder.h"
+#include "frameFilter.h"
+
 namespace hostcheck {
 namespace {
 
@@ -12,7 +15,6 @@ constexpr size_t kFcHeaderBytes = 24;
 constexpr size_t kMacBytes = 12;
 constexpr size_t kTagBytes = 4;
 constexpr unsigned kMaxTags = 2;
-constexpr uint32_t kElsRouting = 2;
 
 void append(Bytes& bytes, uint32_t word)
 {
@@ -137,13 +139,13 @@ const std::vector<WireFrame>& refusedFrames()
 
 uint32_t wireWord(const WireFrame& frame, size_t byteOffset)
 {
-    const uint8_t* p = frame.bytes.data() + byteOffset;
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    return readBigEndian32(frame.bytes.data() + byteOffset);
 }
 
 bool isEls(const WireFrame& frame)
 {
-    return frame.kind == Kind::fc && frame.bytes[0] >> 4 == kElsRouting;
+    return frame.kind == Kind::fc && (wireWord(frame, 0) & TraceFrameFilter::kElsRoutingMask) ==
+                                         TraceFrameFilter::kElsRoutingValue;
 }
 
 size_t fcPayloadWords(const WireFrame& frame)

@@ -1,5 +1,7 @@
 #include "frameMatch.h"
 
+#include "frameFilter.h"
+
 namespace {
 
 constexpr int kNotReject = -1;
@@ -20,9 +22,9 @@ bool kindMatches(const fcRawFrameStruct* raw, uint32_t offsetFrom)
     if (kind == HOSTSIM_KIND_NONE)
         return false;
     switch (offsetFrom) {
-    case kHostsimMatchAnyKind: return true;
-    case kHostsimMatchFc: return kind == HOSTSIM_KIND_FC;
-    case kHostsimMatchEthernet: return kind == HOSTSIM_KIND_ETHERNET;
+    case TraceFrameFilter::kAnyFrame: return true;
+    case TraceFrameFilter::kFcFrames: return kind == HOSTSIM_KIND_FC;
+    case TraceFrameFilter::kEthernetFrames: return kind == HOSTSIM_KIND_ETHERNET;
     default: return false;
     }
 }

@@ -39,10 +39,6 @@
 #include "hostFrame.h"
 #include "rawFrame.h"
 
-constexpr uint32_t kHostsimMatchAnyKind = 0;
-constexpr uint32_t kHostsimMatchFc = 1;
-constexpr uint32_t kHostsimMatchEthernet = 2;
-
 // The reason code of an FC reject frame, or -1 when the frame is not a reject
 // (see only_rejects above) and -2 when it is one but too short for its code.
 int hostsimRejectReason(const fcRawFrameStruct* raw);

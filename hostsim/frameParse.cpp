@@ -3,18 +3,9 @@
 // values, so the accessors and the matcher read plain words.
 #include "frameParse.h"
 
+#include "byteOrder.h"
+
 namespace {
-
-uint32_t be16(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) << 8 | p[1];
-}
-
-uint32_t be32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
 
 // Stores ceil(count / 4) words read big-endian from src; the bytes missing
 // from the last word read as zero.
@@ -22,14 +13,14 @@ void loadWords(const uint8_t* src, size_t count, uint32_t* dest)
 {
     size_t whole = count / 4;
     for (size_t i = 0; i < whole; ++i)
-        dest[i] = be32(src + 4 * i);
+        dest[i] = readBigEndian32(src + 4 * i);
     size_t rest = count % 4;
     if (rest == 0)
         return;
     uint8_t last[4] = {0, 0, 0, 0};
     for (size_t i = 0; i < rest; ++i)
         last[i] = src[4 * whole + i];
-    dest[whole] = be32(last);
+    dest[whole] = readBigEndian32(last);
 }
 
 // Zeroes the descriptor (kind NONE) and records the port and wire length.
@@ -181,7 +172,7 @@ HostsimStatus hostsimParseFc(const uint8_t* bytes, size_t length, port_id_t port
     }
     if (options.crc) {
         raw->record[HOSTSIM_D_HAS_CHECK] = 1;
-        raw->record[HOSTSIM_D_CHECK_VALUE] = be32(frame + held);
+        raw->record[HOSTSIM_D_CHECK_VALUE] = readBigEndian32(frame + held);
     }
     finishRecord(raw, HOSTSIM_KIND_FC, frame, held, kHostsimFcHeaderBytes);
     return HOSTSIM_OK;
@@ -206,21 +197,21 @@ HostsimStatus hostsimParseEthernet(const uint8_t* bytes, size_t length, port_id_
     size_t pos = kMacBytes;            // always pos + 2 <= held here
     unsigned tags = 0;
     uint32_t tagWords[kMaxTags] = {0, 0};
-    while (tags < kMaxTags && isVlanTpid(be16(bytes + pos))) {
+    while (tags < kMaxTags && isVlanTpid(readBigEndian16(bytes + pos))) {
         if (pos + kTagBytes + 2 > held)
             return HOSTSIM_TOO_SHORT;  // a tag with no EtherType after it
-        tagWords[tags++] = be32(bytes + pos);
+        tagWords[tags++] = readBigEndian32(bytes + pos);
         pos += kTagBytes;
     }
     size_t headerBytes = pos + 2;
 
     raw->record[HOSTSIM_D_VLAN_TAGS] = tags;
-    raw->record[HOSTSIM_D_ETHERTYPE] = be16(bytes + pos);
+    raw->record[HOSTSIM_D_ETHERTYPE] = readBigEndian16(bytes + pos);
     raw->record[HOSTSIM_D_OUTER_TAG] = tagWords[0];
     raw->record[HOSTSIM_D_INNER_TAG] = tagWords[1];
     if (options.fcs) {
         raw->record[HOSTSIM_D_HAS_CHECK] = 1;
-        raw->record[HOSTSIM_D_CHECK_VALUE] = be32(bytes + held);
+        raw->record[HOSTSIM_D_CHECK_VALUE] = readBigEndian32(bytes + held);
     }
     loadWords(bytes + headerBytes, held - headerBytes, raw->ethPayload);
     finishRecord(raw, HOSTSIM_KIND_ETHERNET, bytes, held, headerBytes);

@@ -8,6 +8,7 @@
 #ifndef TRACELIB_INCLUDE_FRAMEFILTER_H
 #define TRACELIB_INCLUDE_FRAMEFILTER_H
 
+#include <stdint.h>
 #include <stdio.h>
 
 #include "hostFrame.h"
@@ -31,6 +32,19 @@ public:
     // non-zero, the buffer line, then each step's describe line. stream must
     // be non-null.
     void dump(FILE* stream);
+
+    // The rule values the trace API's presets are made of, named here so that
+    // tools and host checks cite them. offset_from, the kind of frame a rule
+    // selects:
+    static constexpr uint32_t kAnyFrame = 0;
+    static constexpr uint32_t kFcFrames = 1;
+    static constexpr uint32_t kEthernetFrames = 2;
+    // The rule offset of a frame's first wire word (FC: R_CTL << 24 | D_ID);
+    // lower offsets are the host's own.
+    static constexpr uint32_t kFirstWireWord = 25;
+    // The ELS preset: the top four bits of R_CTL, routing 0010.
+    static constexpr uint32_t kElsRoutingMask = 0xF0000000;
+    static constexpr uint32_t kElsRoutingValue = 0x20000000;
 
     RegisterFrameEntry rule;   // first member: its address is the filter's
     int bufferId;              // 0: the trace API's current buffer; an id with

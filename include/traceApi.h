@@ -1,4 +1,4 @@
-// TraceApi, the library's facade, with the identifier and ELS steps.
+// TraceApi, the library's facade.
 //
 // The host creates one TraceApi and makes every call through it. The object
 // owns its five predefined steps, every filter handed to it (presets
@@ -25,42 +25,6 @@
 #include "list_t.h"
 #include "traceBuffer.h"
 #include "traceStep.h"
-
-// Opens every trace: records the time of day and, where one is known, the
-// port through which the frame or event passed.
-class TraceIdentifier : public TraceStep {
-public:
-    TraceIdentifier();
-    // The time of day only; word3 and the flags are left as they are.
-    void capture(TraceEntry* entry) override;
-    // Time and port: *port when port is non-null, otherwise the port the
-    // frame reports through GetOrigPortID(). The frame must be non-null.
-    void capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port) override;
-    void capture(TraceEntry* entry, fcFrame* frame, port_id_t* port) override;
-    // Time and the plain port number; name and value are ignored.
-    void capture(TraceEntry* entry, WorldWideName& name, uint32_t value, int port) override;
-    // The time text, then " port N" or " port N.M" as the port flag says.
-    void format(TraceEntry* entry, char* buf, int size) override;
-
-    // Seconds into word1, microseconds into word2.
-    void traceTime(TraceEntry* entry);
-    // word3 and TRACE_ENTRY_PORT_PAIR when port.h0 is 0xFFFF (h1 in the high
-    // half, h2 in the low half), otherwise h0 and TRACE_ENTRY_PORT.
-    void tracePort(TraceEntry* entry, port_id_t& port);
-    // word3 and TRACE_ENTRY_PORT.
-    void tracePort(TraceEntry* entry, int port);
-};
-
-// Payload words 0 to 2 of an Extended Link Service frame, printed with the
-// name of the ELS command that payload word 0 carries.
-class TraceEls : public TraceFcPayload {
-public:
-    TraceEls() : TraceFcPayload(0, 1, 2) {}
-    ~TraceEls() override {}
-    // "ELS <name> (w1 w2 w3)", the command named by the top byte of word1;
-    // a code without a known command reads "CMD".
-    void format(TraceEntry* entry, char* text, int size) override;
-};
 
 class TraceApi {
 public:
@@ -165,8 +129,11 @@ public:
     // The same switch without a message. Switching on keeps a line in
     // progress; switching off discards it unlogged.
     void syslogEnable(bool on);
-    // Appends the record's text (prefix, text, postfix, a blank unless the
-    // record ends its trace) to the line, cut silently at 254 characters.
+    // Appends the record's text (prefix, text, postfix, then a blank unless
+    // the record already carries TRACE_ENTRY_END) to the line, cut silently
+    // at 254 characters. Frame traces append each record before they mark
+    // the last one, so every mirrored frame trace ends with a blank; a
+    // device event's line does not.
     // Requires mirroring on and non-null entry and step (else it stops the
     // process); the recording calls use it, a host need not.
     void addTraceMsgToSyslog(TraceEntry* entry, TraceStep* step);
@@ -197,11 +164,14 @@ public:
 
 private:
     TraceFrameFilter* matchingFilter(fcRawFrameStruct* raw);
+    // traceTx/traceRx: the first matching filter, its buffer, then the trace.
     template <class Frame>
-    void traceFrame(bool received, Frame* frame, port_id_t* port);
+    void traceThroughFilters(bool received, Frame* frame, port_id_t* port);
+    // The body of frameTrace.
     template <class Frame>
-    void recordFrame(bool received, TraceBuffer* buffer, TraceStepList& steps,
-                     Frame* frame, port_id_t* port);
+    void recordIdentifierAndSteps(bool received, TraceBuffer* buffer, TraceStepList& steps,
+                                  Frame* frame, port_id_t* port);
+    void stampRecord(TraceEntry* entry, TraceStep* step);
     TraceFrameFilter* newPreset(uint32_t offsetFrom);
     void emitSyslogLine();
 };

@@ -39,6 +39,9 @@ public:
     // whole; a null name gives "Trace Buffer <id>". A ring too large for
     // memory throws std::bad_alloc.
     TraceBuffer(int id, char* name, int numEntries);
+    // Whether a ring of n records can be built: n is a power of two, 1
+    // included. initTraceBuffer refuses any other size.
+    static bool isRingSize(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
     ~TraceBuffer();
 
     TraceBuffer(const TraceBuffer&) = delete;

@@ -1,5 +1,6 @@
 // TraceStep, the abstract capture step, with its process-wide registry, and
-// the concrete steps for Fibre Channel, Ethernet and device-event records.
+// every concrete step: Fibre Channel header, payload and ELS, Ethernet
+// addresses and data, device events, and the identifier that opens traces.
 //
 // A step fills the three data words of one TraceEntry at trace time
 // (capture) and turns such a record back into text later (format). Every
@@ -12,11 +13,13 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <sys/time.h>
 
 #include "array_t.h"
 #include "hostFrame.h"
 #include "hostUtil.h"
 #include "list_t.h"
+#include "traceAssert.h"
 #include "traceBuffer.h"
 
 // Selects one payload word for a payload step.
@@ -105,6 +108,17 @@ public:
     void format(TraceEntry* entry, char* buf, int size) override;
 };
 
+// Payload words 0 to 2 of an Extended Link Service frame, printed with the
+// name of the ELS command that payload word 0 carries.
+class TraceEls : public TraceFcPayload {
+public:
+    TraceEls() : TraceFcPayload(0, 1, 2) {}
+    ~TraceEls() override {}
+    // "ELS <name> (w1 w2 w3)", the command named by the top byte of word1;
+    // a code without a known command reads "CMD".
+    void format(TraceEntry* entry, char* text, int size) override;
+};
+
 // Records the destination and source MAC addresses of an Ethernet frame as
 // bytes in record bytes 4-9 and 10-15.
 class TraceEthDmacSmac : public TraceStep {
@@ -137,6 +151,84 @@ public:
     // virtual capture. The library itself never calls it.
     void capture(TraceEntry* entry, uint32_t address, WorldWideName& name);
     void format(TraceEntry* entry, char* text, int size) override;
+};
+
+// Opens every trace: records the time of day and, where one is known, the
+// port through which the frame or event passed. Its captures are defined
+// here so that the trace API's calls to them compile to straight-line code
+// in the per-frame path.
+class TraceIdentifier : public TraceStep {
+public:
+    TraceIdentifier();
+    // The time of day only; word3 and the flags are left as they are.
+    void capture(TraceEntry* entry) override
+    {
+        TRACE_ASSERT(entry);
+        traceTime(entry);
+    }
+    // Time and port: *port when port is non-null, otherwise the port the
+    // frame reports through GetOrigPortID(). The frame must be non-null.
+    void capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port) override
+    {
+        captureFrame(entry, frame, port);
+    }
+    void capture(TraceEntry* entry, fcFrame* frame, port_id_t* port) override
+    {
+        captureFrame(entry, frame, port);
+    }
+    // Time and the plain port number; name and value are ignored.
+    void capture(TraceEntry* entry, WorldWideName&, uint32_t, int port) override
+    {
+        TRACE_ASSERT(entry);
+        traceTime(entry);
+        tracePort(entry, port);
+    }
+    // The time text, then " port N" or " port N.M" as the port flag says.
+    void format(TraceEntry* entry, char* buf, int size) override;
+
+    // Seconds into word1, microseconds into word2.
+    void traceTime(TraceEntry* entry)
+    {
+        struct timeval now;
+        gettimeofday(&now, nullptr);
+        entry->word1 = static_cast<uint32_t>(now.tv_sec);
+        entry->word2 = static_cast<uint32_t>(now.tv_usec);
+    }
+    // word3 and TRACE_ENTRY_PORT_PAIR when port.h0 is 0xFFFF (h1 in the high
+    // half, h2 in the low half), otherwise h0 and TRACE_ENTRY_PORT.
+    void tracePort(TraceEntry* entry, port_id_t& port)
+    {
+        if (port.h0 == kPortPairMarker) {
+            entry->flags |= TRACE_ENTRY_PORT_PAIR;
+            entry->word3 = (static_cast<uint32_t>(port.h1) << 16) | port.h2;
+        } else {
+            entry->flags |= TRACE_ENTRY_PORT;
+            entry->word3 = port.h0;
+        }
+    }
+    // word3 and TRACE_ENTRY_PORT.
+    void tracePort(TraceEntry* entry, int port)
+    {
+        entry->word3 = static_cast<uint32_t>(port);
+        entry->flags |= TRACE_ENTRY_PORT;
+    }
+
+private:
+    static const uint16_t kPortPairMarker = 0xFFFF;   // port_id_t::h0 of a port pair
+
+    // Both kinds of frame: the time, and the caller's port if it gave one,
+    // otherwise the port the frame reports.
+    template <class Frame>
+    void captureFrame(TraceEntry* entry, Frame* frame, port_id_t* port)
+    {
+        TRACE_ASSERT(frame);
+        TRACE_ASSERT(entry);
+        traceTime(entry);
+        port_id_t portId = frame->GetOrigPortID();
+        if (port != nullptr)
+            portId = *port;
+        tracePort(entry, portId);
+    }
 };
 
 #endif

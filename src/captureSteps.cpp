@@ -1,8 +1,9 @@
 // The capture steps a host puts in its filters or traces with: the Fibre
 // Channel header and payload steps with the ELS step, the Ethernet address
-// and data steps, and the device-event step. The identifier step, which
-// opens every trace, lives with the trace API in traceApi.cpp.
-#include "traceApi.h"
+// and data steps, the device-event step, and the identifier step that opens
+// every trace (its captures are inline in traceStep.h).
+#include "traceStep.h"
+
 
 #include <stdio.h>
 #include <string.h>
@@ -247,4 +248,30 @@ void TraceDeviceEvent::format(TraceEntry* entry, char* text, int size)
     WorldWideName name(entry->word1, entry->word2);
     WorldWideNameString nameText(name, WorldWideNameString::STYLE_DEFAULT);
     snprintf(text, textCapacity(size), "%6.6x/%s", entry->word3, nameText.text_m);
+}
+
+// ---------------------------------------------------------------------------
+// Identifier
+
+namespace {
+const int kPortTextSize = 64;
+}
+
+TraceIdentifier::TraceIdentifier() {}
+
+void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
+{
+    Timeval time = recordTime(entry);
+    TimevalString timeText(time);
+    appendText(buf, timeText.text_m, size);
+
+    char portText[kPortTextSize];
+    if (entry->flags & TRACE_ENTRY_PORT)
+        snprintf(portText, sizeof portText, " port %d", static_cast<int32_t>(entry->word3));
+    else if (entry->flags & TRACE_ENTRY_PORT_PAIR)
+        snprintf(portText, sizeof portText, " port %d.%d",
+                 static_cast<int>(entry->word3 >> 16), static_cast<int>(entry->word3 & 0xFFFF));
+    else
+        return;
+    appendText(buf, portText, size);
 }

@@ -1,13 +1,10 @@
-// The trace API proper: the identifier step that opens every trace, buffers
-// and manual traces, frame filters and their presets, frame tracing, device
-// events and system-log mirroring. The saved file and the debug dump are in
-// traceOutput.cpp; the other capture steps in captureSteps.cpp.
+// The trace API proper: buffers and manual traces, frame filters and their
+// presets, frame tracing, device events and system-log mirroring. The saved
+// file and the debug dump are in traceOutput.cpp; the capture steps in
+// captureSteps.cpp.
 #include "traceApi.h"
 
-#include <stddef.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/time.h>
 #include <syslog.h>
 
 #include "recoveryHooks.h"
@@ -15,33 +12,9 @@
 #include "syslogSocket.h"
 #include "traceAssert.h"
 
-// Identifier records are read back into a Timeval field by field (here and
-// by the merge of the saved file).
-static_assert(sizeof(Timeval) == 8 && sizeof(Timeval::tv_sec) == 4 &&
-                  sizeof(Timeval::tv_usec) == 4 && offsetof(Timeval, tv_usec) == 4,
-              "Timeval is two 32-bit fields");
-
 namespace {
 const int kTracePriority = LOG_LOCAL0 | LOG_INFO;   // 134: trace lines, switch messages
 const int kSyslogLineSize = 255;                    // at most 254 characters a line
-const int kPortTextSize = 64;
-const uint16_t kPortPairMarker = 0xFFFF;            // port_id_t::h0 of a port pair
-const uint32_t kOffsetFromFc = 1;
-const uint32_t kOffsetFromEthernet = 2;
-
-bool isPowerOfTwo(int n)
-{
-    return n > 0 && (n & (n - 1)) == 0;
-}
-
-// How every record of a trace is finished once its step has filled it: it
-// carries the step's id, and with mirroring on its text joins the line.
-inline void stampRecord(TraceApi& api, TraceEntry* entry, TraceStep* step)
-{
-    entry->id = step->stepId_m;
-    if (api.syslogMsg_m != nullptr)
-        api.addTraceMsgToSyslog(entry, step);
-}
 
 // The switch messages name this file and the line of the switch's call.
 void logSwitch(TraceApi* api, const char* format, int line)
@@ -56,94 +29,13 @@ void logSwitch(TraceApi* api, const char* format, int line)
 }
 }
 
-// ===========================================================================
-// Identifier step
-//
-// Defined here rather than with the other capture steps: every trace opens
-// with it, and in this file the compiler inlines its capture into the
-// per-frame path.
-
-TraceIdentifier::TraceIdentifier() {}
-
-void TraceIdentifier::traceTime(TraceEntry* entry)
+// How every record of a trace is finished once its step has filled it: it
+// carries the step's id, and with mirroring on its text joins the line.
+inline void TraceApi::stampRecord(TraceEntry* entry, TraceStep* step)
 {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    entry->word1 = static_cast<uint32_t>(now.tv_sec);
-    entry->word2 = static_cast<uint32_t>(now.tv_usec);
-}
-
-void TraceIdentifier::tracePort(TraceEntry* entry, port_id_t& port)
-{
-    if (port.h0 == kPortPairMarker) {
-        entry->flags |= TRACE_ENTRY_PORT_PAIR;
-        entry->word3 = (static_cast<uint32_t>(port.h1) << 16) | port.h2;
-    } else {
-        entry->flags |= TRACE_ENTRY_PORT;
-        entry->word3 = port.h0;
-    }
-}
-
-void TraceIdentifier::tracePort(TraceEntry* entry, int port)
-{
-    entry->word3 = static_cast<uint32_t>(port);
-    entry->flags |= TRACE_ENTRY_PORT;
-}
-
-void TraceIdentifier::capture(TraceEntry* entry)
-{
-    TRACE_ASSERT(entry);
-    traceTime(entry);
-}
-
-namespace {
-// Both kinds of frame: the time, and the caller's port if it gave one,
-// otherwise the port the frame reports.
-template <class Frame>
-void captureFrame(TraceIdentifier& step, TraceEntry* entry, Frame* frame, port_id_t* port)
-{
-    TRACE_ASSERT(frame);
-    TRACE_ASSERT(entry);
-    step.traceTime(entry);
-    port_id_t portId = frame->GetOrigPortID();
-    if (port != nullptr)
-        portId = *port;
-    step.tracePort(entry, portId);
-}
-}
-
-void TraceIdentifier::capture(TraceEntry* entry, EthernetFrame* frame, port_id_t* port)
-{
-    captureFrame(*this, entry, frame, port);
-}
-
-void TraceIdentifier::capture(TraceEntry* entry, fcFrame* frame, port_id_t* port)
-{
-    captureFrame(*this, entry, frame, port);
-}
-
-void TraceIdentifier::capture(TraceEntry* entry, WorldWideName&, uint32_t, int port)
-{
-    TRACE_ASSERT(entry);
-    traceTime(entry);
-    tracePort(entry, port);
-}
-
-void TraceIdentifier::format(TraceEntry* entry, char* buf, int size)
-{
-    Timeval time(static_cast<int32_t>(entry->word1), static_cast<int32_t>(entry->word2));
-    TimevalString timeText(time);
-    appendText(buf, timeText.text_m, size);
-
-    char portText[kPortTextSize];
-    if (entry->flags & TRACE_ENTRY_PORT)
-        snprintf(portText, sizeof portText, " port %d", static_cast<int32_t>(entry->word3));
-    else if (entry->flags & TRACE_ENTRY_PORT_PAIR)
-        snprintf(portText, sizeof portText, " port %d.%d",
-                 static_cast<int>(entry->word3 >> 16), static_cast<int>(entry->word3 & 0xFFFF));
-    else
-        return;
-    appendText(buf, portText, size);
+    entry->id = step->stepId_m;
+    if (syslogMsg_m != nullptr)
+        addTraceMsgToSyslog(entry, step);
 }
 
 // ===========================================================================
@@ -181,7 +73,7 @@ TraceApi::~TraceApi()
 
 bool TraceApi::initTraceBuffer(int id, char* name, int numEntries, bool makeCurrent)
 {
-    if (!isPowerOfTwo(numEntries))
+    if (!TraceBuffer::isRingSize(numEntries))
         return false;
     for (Element<TraceBuffer>* e = traceBuffers_m.get_first(); e != nullptr; e = e->get_next()) {
         if (e->item()->bufferId == id) {
@@ -223,7 +115,7 @@ void TraceApi::beginTrace()
     TRACE_ASSERT(entry);
     entry->flags |= TRACE_ENTRY_BEGIN;
     identifier_m->capture(entry);
-    stampRecord(*this, entry, identifier_m);
+    stampRecord(entry, identifier_m);
 }
 
 void TraceApi::addToTrace(TraceStep* step, uint32_t word1, uint32_t word2, uint32_t word3)
@@ -236,7 +128,7 @@ void TraceApi::addToTrace(TraceStep* step, uint32_t word1, uint32_t word2, uint3
     entry->word1 = word1;
     entry->word2 = word2;
     entry->word3 = word3;
-    stampRecord(*this, entry, step);
+    stampRecord(entry, step);
 }
 
 void TraceApi::endTrace()
@@ -269,14 +161,14 @@ TraceFrameFilter* TraceApi::newPreset(uint32_t offsetFrom)
 
 void TraceApi::captureFcFrame()
 {
-    TraceFrameFilter* filter = newPreset(kOffsetFromFc);
+    TraceFrameFilter* filter = newPreset(TraceFrameFilter::kFcFrames);
     filter->addStep(fcHeader_m);
     addFrameFilter(filter);
 }
 
 void TraceApi::captureEthFrame()
 {
-    TraceFrameFilter* filter = newPreset(kOffsetFromEthernet);
+    TraceFrameFilter* filter = newPreset(TraceFrameFilter::kEthernetFrames);
     filter->addStep(ethDmacSmac_m);
     filter->addStep(ethData_m);
     addFrameFilter(filter);
@@ -284,19 +176,18 @@ void TraceApi::captureEthFrame()
 
 void TraceApi::captureELS()
 {
-    TraceFrameFilter* filter = newPreset(kOffsetFromFc);
-    // The top four bits of R_CTL, routing 0010: Extended Link Services.
-    filter->rule.field_1.mask = 0xF0000000;
-    filter->rule.field_1.offset = 25;
-    filter->rule.field_1.value = 0x20000000;
+    TraceFrameFilter* filter = newPreset(TraceFrameFilter::kFcFrames);
+    filter->rule.field_1.mask = TraceFrameFilter::kElsRoutingMask;
+    filter->rule.field_1.offset = TraceFrameFilter::kFirstWireWord;
+    filter->rule.field_1.value = TraceFrameFilter::kElsRoutingValue;
     filter->addStep(fcHeader_m);
     filter->addStep(els_m);
     addFrameFilter(filter);
 }
 
-// Runs once per frame over every filter until one matches: the walk follows
-// the links up to the tail sentinel itself rather than through get_next(),
-// which would load each element's successor twice.
+// Both lists the per-frame path walks, filters and steps, are followed link
+// by link up to the tail sentinel rather than through get_next(), which
+// loads each element's successor twice.
 TraceFrameFilter* TraceApi::matchingFilter(fcRawFrameStruct* raw)
 {
     Element<TraceFrameFilter>* end = frameFilters_m->tail_m;
@@ -311,7 +202,7 @@ TraceFrameFilter* TraceApi::matchingFilter(fcRawFrameStruct* raw)
 // The first matching filter decides; a missing buffer or an empty step list
 // means the frame is not traced at all.
 template <class Frame>
-void TraceApi::traceFrame(bool received, Frame* frame, port_id_t* port)
+void TraceApi::traceThroughFilters(bool received, Frame* frame, port_id_t* port)
 {
     if (frame == nullptr)
         return;
@@ -321,63 +212,66 @@ void TraceApi::traceFrame(bool received, Frame* frame, port_id_t* port)
     TraceBuffer* buffer = findBuffer(filter->bufferId);
     if (buffer == nullptr || filter->stepList.size() == 0)
         return;
-    frameTrace(received, buffer, filter->stepList, frame, port);
+    recordIdentifierAndSteps(received, buffer, filter->stepList, frame, port);
 }
 
-void TraceApi::traceTx(EthernetFrame* frame, port_id_t* port)
-{
-    traceFrame(false, frame, port);
-}
-
-void TraceApi::traceTx(fcFrame* frame, port_id_t* port)
-{
-    traceFrame(false, frame, port);
-}
-
-void TraceApi::traceRx(EthernetFrame* frame)
-{
-    traceFrame(true, frame, static_cast<port_id_t*>(nullptr));
-}
-
-void TraceApi::traceRx(fcFrame* frame)
-{
-    traceFrame(true, frame, static_cast<port_id_t*>(nullptr));
-}
-
+// Each record is appended to a mirrored line before the last one is marked
+// as the end, so a mirrored frame trace ends with a blank.
 template <class Frame>
-void TraceApi::recordFrame(bool received, TraceBuffer* buffer, TraceStepList& steps,
-                           Frame* frame, port_id_t* port)
+void TraceApi::recordIdentifierAndSteps(bool received, TraceBuffer* buffer,
+                                        TraceStepList& steps, Frame* frame, port_id_t* port)
 {
     TraceEntry* entry = buffer->getFreeEntry();
     TRACE_ASSERT(entry);
     entry->flags |= TRACE_ENTRY_BEGIN;
     identifier_m->capture(entry, frame, port);
-    stampRecord(*this, entry, identifier_m);
+    stampRecord(entry, identifier_m);
 
     const uint16_t direction = received ? TRACE_ENTRY_RX : TRACE_ENTRY_TX;
-    for (Element<TraceStep>* e = steps.get_first(); e != nullptr; e = e->get_next()) {
-        TraceStep* step = e->item();
+    Element<TraceStep>* end = steps.tail_m;
+    for (Element<TraceStep>* e = steps.head_m->next_m; e != end; e = e->next_m) {
+        TraceStep* step = e->item_m;
         entry = buffer->getFreeEntry();
         TRACE_ASSERT(entry);
         entry->flags |= direction;
         step->capture(entry, frame, port);
-        stampRecord(*this, entry, step);
+        stampRecord(entry, step);
     }
     entry->flags |= TRACE_ENTRY_END;
     if (syslogMsg_m != nullptr)
         emitSyslogLine();
 }
 
+void TraceApi::traceTx(EthernetFrame* frame, port_id_t* port)
+{
+    traceThroughFilters(false, frame, port);
+}
+
+void TraceApi::traceTx(fcFrame* frame, port_id_t* port)
+{
+    traceThroughFilters(false, frame, port);
+}
+
+void TraceApi::traceRx(EthernetFrame* frame)
+{
+    traceThroughFilters(true, frame, static_cast<port_id_t*>(nullptr));
+}
+
+void TraceApi::traceRx(fcFrame* frame)
+{
+    traceThroughFilters(true, frame, static_cast<port_id_t*>(nullptr));
+}
+
 void TraceApi::frameTrace(bool received, TraceBuffer* buffer, TraceStepList& steps,
                           EthernetFrame* frame, port_id_t* port)
 {
-    recordFrame(received, buffer, steps, frame, port);
+    recordIdentifierAndSteps(received, buffer, steps, frame, port);
 }
 
 void TraceApi::frameTrace(bool received, TraceBuffer* buffer, TraceStepList& steps,
                           fcFrame* frame, port_id_t* port)
 {
-    recordFrame(received, buffer, steps, frame, port);
+    recordIdentifierAndSteps(received, buffer, steps, frame, port);
 }
 
 // ===========================================================================
@@ -397,13 +291,13 @@ void TraceApi::traceDeviceEvent(uint32_t address, WorldWideName& name, int port,
     TRACE_ASSERT(entry);
     entry->flags |= TRACE_ENTRY_BEGIN;
     identifier_m->capture(entry, name, address, port);
-    stampRecord(*this, entry, identifier_m);
+    stampRecord(entry, identifier_m);
 
     entry = buffer->getFreeEntry();
     TRACE_ASSERT(entry);
     step->capture(entry, name, address, port);
     entry->flags |= TRACE_ENTRY_END;
-    stampRecord(*this, entry, step);
+    stampRecord(entry, step);
     if (syslogMsg_m != nullptr)
         emitSyslogLine();
 }
@@ -440,16 +334,8 @@ void TraceApi::addTraceMsgToSyslog(TraceEntry* entry, TraceStep* step)
     TRACE_ASSERT(entry);
     TRACE_ASSERT(step);
     TRACE_ASSERT(syslogMsg_m);
-    if (step->prefix_m != nullptr)
-        strlcat(syslogMsg_m, step->prefix_m, kSyslogLineSize);
-    char text[kStepTextSize];
-    memset(text, 0, sizeof text);
-    step->format(entry, text, kStepTextSize);
-    strlcat(syslogMsg_m, text, kSyslogLineSize);
-    if (step->postfix_m != nullptr)
-        strlcat(syslogMsg_m, step->postfix_m, kSyslogLineSize);
-    if (!(entry->flags & TRACE_ENTRY_END))
-        strlcat(syslogMsg_m, " ", kSyslogLineSize);
+    RecordTextSink sink = {nullptr, syslogMsg_m, kSyslogLineSize};
+    writeRecordText(step, entry, (entry->flags & TRACE_ENTRY_END) ? "" : " ", sink);
 }
 
 // "%s" keeps percent signs in traced text from being read as conversions.

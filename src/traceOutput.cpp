@@ -8,6 +8,7 @@
 #include <syslog.h>
 
 #include "outputWriters.h"
+#include "stepText.h"
 #include "traceRecovery.h"
 #include "traceAssert.h"
 
@@ -24,11 +25,10 @@ struct MergeCursor {
     Timeval time;          // time of the trace that opens at `entry`
 };
 
+// Traces are ordered by their opening record's time brought into range.
 Timeval openingTime(TraceEntry* entry)
 {
-    Timeval time;
-    time.tv_sec = static_cast<int32_t>(entry->word1);
-    time.tv_usec = static_cast<int32_t>(entry->word2);
+    Timeval time = recordTime(entry);
     time.normalize();
     return time;
 }
@@ -76,9 +76,9 @@ void writeTrace(FILE* file, MergeCursor& cursor)
         if (step == nullptr) {
             fprintf(file, "NULL trace step id %d\n", entry->id);
         } else {
-            step->write(entry, file);
-            if (!(entry->flags & TRACE_ENTRY_END))
-                fputc(' ', file);
+            // Records of one trace stand two blanks apart in the saved file.
+            RecordTextSink sink = {file, nullptr, 0};
+            writeRecordText(step, entry, (entry->flags & TRACE_ENTRY_END) ? "\n" : "  ", sink);
         }
         entry = cursor.buffer->getNextEntry(cursor.index);
     } while (entry != nullptr && !(entry->flags & TRACE_ENTRY_BEGIN));
@@ -98,7 +98,7 @@ void copyTimeText(char* text, TraceEntry* record)
         strlcpy(text, "never", kTimeTextSize);
         return;
     }
-    Timeval time(static_cast<int32_t>(record->word1), static_cast<int32_t>(record->word2));
+    Timeval time = recordTime(record);
     TimevalString timeText(time);
     strlcpy(text, timeText.text_m, kTimeTextSize);
 }

@@ -120,16 +120,33 @@ int TraceStep::write(TraceEntry* entry, FILE* stream)
 {
     if (stream == nullptr)
         return 0;
-    if (prefix_m != nullptr)
-        fputs(prefix_m, stream);
-    char text[kStepTextSize];
-    text[0] = '\0';
-    format(entry, text, kStepTextSize);
-    fputs(text, stream);
-    if (postfix_m != nullptr)
-        fputs(postfix_m, stream);
-    fputc((entry->flags & TRACE_ENTRY_END) ? '\n' : ' ', stream);
+    RecordTextSink sink = {stream, nullptr, 0};
+    writeRecordText(this, entry, (entry->flags & TRACE_ENTRY_END) ? "\n" : " ", sink);
     return 1;
+}
+
+namespace {
+void putText(RecordTextSink& sink, const char* text)
+{
+    if (sink.stream != nullptr)
+        fputs(text, sink.stream);
+    else
+        strlcat(sink.line, text, sink.lineSize);
+}
+}
+
+void writeRecordText(TraceStep* step, TraceEntry* entry, const char* separator,
+                     RecordTextSink& sink)
+{
+    if (step->prefix_m != nullptr)
+        putText(sink, step->prefix_m);
+    char text[kStepTextSize];
+    memset(text, 0, sizeof text);
+    step->format(entry, text, kStepTextSize);
+    putText(sink, text);
+    if (step->postfix_m != nullptr)
+        putText(sink, step->postfix_m);
+    putText(sink, separator);
 }
 
 namespace {

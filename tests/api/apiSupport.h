@@ -51,7 +51,7 @@ inline char* cs(const char* text)
 inline TraceFrameFilter* rctl22(int bufferId, std::initializer_list<TraceStep*> steps)
 {
     auto* filter = new TraceFrameFilter();
-    filter->rule.offset_from = kHostsimMatchFc;
+    filter->rule.offset_from = TraceFrameFilter::kFcFrames;
     filter->rule.field_1 = {0xFF000000, 25, 0x22000000};
     filter->bufferId = bufferId;
     for (TraceStep* step : steps)

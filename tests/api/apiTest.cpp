@@ -2,6 +2,7 @@
 // by line on frames parsed by the reference host.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <string.h>
 
 #include <regex>
@@ -74,7 +75,7 @@ TEST_F(ApiTest, SizesThatAreNotPowersOfTwoAreRefused)
     EXPECT_FALSE(bare.initTraceBuffer(1, nullptr, 0, true));
     EXPECT_EQ(bare.findBuffer(0), nullptr);
     api.beginTrace();
-    for (int bad : {0, 3, -4})
+    for (int bad : {0, 3, -4, 6, INT_MIN})
         for (int id : {1, 2})
             EXPECT_FALSE(api.initTraceBuffer(id, cs("bad"), bad, true)) << bad;
     EXPECT_EQ(ids(api), std::vector<int>{1});

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "frameFilter.h"
 #include "hostsim.h"
 
 namespace {
@@ -171,7 +172,7 @@ template <class Word>
 RegisterFrameEntry with(Word RegisterFrameEntry::*word, std::decay_t<Word> value)
 {
     RegisterFrameEntry rule{};
-    rule.offset_from = kHostsimMatchFc;
+    rule.offset_from = TraceFrameFilter::kFcFrames;
     rule.*word = value;
     return rule;
 }
@@ -205,7 +206,7 @@ struct MatchCase {
 };
 
 const MatchCase kMatchCases[] = {
-    {"anyKind", with(kOffsetFrom, kHostsimMatchAnyKind), true},
+    {"anyKind", with(kOffsetFrom, TraceFrameFilter::kAnyFrame), true},
     {"unknownKindSelectsNothing", with(kOffsetFrom, 3), false},
     {"maskHidesValueBits", with(kField1, {0xFF000000, 25, 0x06ABCDEF}), true},
     {"field2IsCompared", with(kField2, {0xFF000000, 27, 0x01000000}), false},
@@ -269,7 +270,7 @@ TEST(HostFrame, FcPayloadReadsStayWithinThePayload)
 TEST(HostFrame, NullArgumentsAreRefused)
 {
     auto raw = std::make_unique<fcRawFrameStruct>();
-    RegisterFrameEntry any = with(kOffsetFrom, kHostsimMatchAnyKind);
+    RegisterFrameEntry any = with(kOffsetFrom, TraceFrameFilter::kAnyFrame);
     port_id_t port = hostsimPort(kPort);
     EXPECT_EQ(hostsimParseFc(kFcpCmnd.data(), 40, port, {}, nullptr), HOSTSIM_NULL_ARGUMENT);
     EXPECT_EQ(hostsimParseFc(nullptr, 40, port, {}, raw.get()), HOSTSIM_NULL_ARGUMENT);

@@ -11,17 +11,13 @@
 #include <filesystem>
 
 #include "apiSupport.h"
+#include "fileText.h"
 #include "traceFiles.h"
 #include "traceRecovery.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string fileText(const std::string& path)
-{
-    return streamText([](FILE*) {}, fopen(path.c_str(), "rb"));
-}
 
 void writeText(const std::string& path, const char* text)
 {
@@ -49,7 +45,7 @@ protected:
     {
         const std::string reference = path("reference");
         (api.*op)(cs(reference.c_str()));
-        std::string text = fileText(reference);
+        std::string text = readFile(reference);
         fs::remove(reference);
         return text;
     }
@@ -67,8 +63,8 @@ TEST_F(CheckedSave, WritesTheBytesOfTheUncheckedCalls)
 {
     ASSERT_EQ(traceSaveFile(&api, path("saved").c_str()), 0);
     ASSERT_EQ(traceDumpFile(&api, path("dump").c_str()), 0);
-    EXPECT_EQ(fileText(path("saved")), unchecked(&TraceApi::saveTrace));
-    EXPECT_EQ(fileText(path("dump")), unchecked(&TraceApi::debugDump));
+    EXPECT_EQ(readFile(path("saved")), unchecked(&TraceApi::saveTrace));
+    EXPECT_EQ(readFile(path("dump")), unchecked(&TraceApi::debugDump));
     EXPECT_EQ(filesInDir(), 2u);  // no temporary file left
 }
 
@@ -122,7 +118,7 @@ TEST_F(CheckedSave, FailedWriteLeavesTheOldFileAndNoHalfFile)
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(error, EFBIG);
-    EXPECT_EQ(fileText(saved), "old\n");
+    EXPECT_EQ(readFile(saved), "old\n");
     EXPECT_EQ(filesInDir(), 1u);
     ASSERT_EQ(traceSaveFile(&api, saved.c_str()), 0);
     EXPECT_EQ(fs::status(saved).permissions(), fs::perms(0640));
@@ -135,7 +131,7 @@ TEST_F(CheckedSave, LinkIsFollowedAndKept)
     fs::create_symlink(target, link);
     ASSERT_EQ(traceSaveFile(&api, link.c_str()), 0);
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(fileText(target), unchecked(&TraceApi::saveTrace));
+    EXPECT_EQ(readFile(target), unchecked(&TraceApi::saveTrace));
 }
 
 }  // namespace

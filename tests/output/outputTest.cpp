@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "apiSupport.h"
+#include "fileText.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ std::string run(TraceApi& api, void (TraceApi::*op)(char*), const std::string& n
 {
     std::string path = ::testing::TempDir() + "traceOutput" + std::to_string(getpid()) + name;
     (api.*op)(cs(path.c_str()));
-    std::string text = streamText([](FILE*) {}, fopen(path.c_str(), "rb"));
+    std::string text = readFile(path);
     remove(path.c_str());
     return text;
 }

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "apiSupport.h"
+#include "fileText.h"
 #include "follow.h"
 #include "followMain.h"
 #include "recovery.h"
@@ -26,12 +27,6 @@ namespace {
 
 constexpr int32_t T0 = 1700000000;
 const WorldWideName kName(0x10000005, 0x1e123456);
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<std::string> linesOf(const std::string& text)
 {
@@ -248,7 +243,7 @@ TEST_F(FollowTest, FollowerReportsWhatAWrapOverwrote)
         ASSERT_TRUE(host.run(batch.step));
         ASSERT_TRUE(host.run(4));
         watch.look();
-        std::vector<std::string> saved = traceLines(slurp(path("saved")));
+        std::vector<std::string> saved = traceLines(readFile(path("saved")));
         EXPECT_EQ(watch.newLines(), lastOf(saved, batch.printed)) << "batch " << batch.step;
         EXPECT_EQ(watch.follower().lostRecords(), batch.lost) << "batch " << batch.step;
     }
@@ -284,7 +279,7 @@ TEST_F(FollowTest, FollowerTakesNewBuffersAndSteps)
     ASSERT_TRUE(host.run(3));
     watch.look();
     std::vector<std::string> lines = watch.newLines();
-    EXPECT_EQ(lines, lastOf(traceLines(slurp(path("saved"))), 3));
+    EXPECT_EQ(lines, lastOf(traceLines(readFile(path("saved"))), 3));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[2].find("LATE 000021/"), std::string::npos) << lines[2];
     EXPECT_NE(watch.notes().find("buffer 2 (beta) made"), std::string::npos) << watch.notes();
@@ -440,7 +435,7 @@ TEST_F(FollowTest, FollowerEndsQuietlyWhenItsReaderGoes)
     if (!WIFEXITED(status))
         kill(follower, SIGKILL);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(slurp(errors), "");
+    EXPECT_EQ(readFile(errors), "");
 }
 
 }  // namespace

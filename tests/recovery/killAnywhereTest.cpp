@@ -20,6 +20,7 @@
 #include <random>
 #include <sstream>
 
+#include "fileText.h"
 #include "hostsimClock.h"
 #include "recovery.h"
 #include "traceApi.h"
@@ -35,12 +36,6 @@ constexpr uint32_t kSaveAt = 2000;  // once: a save takes far longer than tracin
 char* cs(const char* text)
 {
     return const_cast<char*>(text);
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 unsigned envOr(const char* name, unsigned fallback)
@@ -246,7 +241,7 @@ TEST(KillAnywhere, EveryRecoveryIsWellFormedAndLosesNothingSaved)
         recovered += rings ? 1 : 0;
         cut += rings && recovery.processes.front().cutTraces > 0 ? 1 : 0;
         if (rings)
-            checkRecovery(recovery.processes.front(), slurp(dir + "/saved.trace"));
+            checkRecovery(recovery.processes.front(), readFile(dir + "/saved.trace"));
         std::filesystem::remove_all(dir);
         if (HasFailure())
             break;

@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "apiSupport.h"
+#include "fileText.h"
 #include "recovery.h"
 #include "ringFormat.h"
 #include "traceRecovery.h"
@@ -39,12 +40,6 @@ constexpr int kStepUsec = 250000;
 constexpr uint32_t kEventAddress = 0x010200;
 constexpr int kHostFailed = 3;
 const char* const kNames[] = {"", "alpha", "beta", "gamma"};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
 
 std::string freshDir()
 {
@@ -154,7 +149,7 @@ TEST_P(KilledHost, RingFilesRecoverTheSavedTrace)
     Recovery recovery = recoverRings({dir});
     EXPECT_TRUE(recovery.errors.empty()) << recovery.errors.front();
     ASSERT_EQ(recovery.processes.size(), 1u);
-    EXPECT_EQ(recovery.processes[0].text, slurp(saved));
+    EXPECT_EQ(recovery.processes[0].text, readFile(saved));
     std::filesystem::remove_all(dir);
 }
 
@@ -186,7 +181,7 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
             child = pid;
             kill(pid, SIGKILL);
         });
-    const std::string good = slurp(dir + "/trace-" + std::to_string(child) + "-1.ring");
+    const std::string good = readFile(dir + "/trace-" + std::to_string(child) + "-1.ring");
     constexpr size_t kByteOrderAt = offsetof(RingFileHeader, byteOrder);
     static constexpr uint16_t kFutureVersion = 99;
     static constexpr uint32_t kFarOffset = 0xfffffffd;  // + 4 wraps in 32 bits
@@ -246,7 +241,7 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
     for (const auto& odd : oddEntries)
         expectError(odd.file, odd.reason);
     ASSERT_EQ(recovery.processes.size(), 1u);
-    EXPECT_EQ(recovery.processes[0].text, slurp(saved));
+    EXPECT_EQ(recovery.processes[0].text, readFile(saved));
     std::filesystem::remove_all(dir);
 }
 
@@ -330,7 +325,7 @@ TEST(KilledMidTrace, LeavesCompleteTracesAsSavedAndMarksTheCutOne)
     EXPECT_EQ(cut[1].substr(0, 3), "3: ");
     EXPECT_TRUE(endsWith(cut[1], std::string(".250000  0000000a 0000000b 0000000c") + kCutMark))
         << cut[1];
-    EXPECT_EQ(tracesOf(text), tracesOf(slurp(saved)));
+    EXPECT_EQ(tracesOf(text), tracesOf(readFile(saved)));
     // Buffer 1 ends with its cut trace, whose one record is an identifier.
     EXPECT_NE(text.find(".250000 Number Events 12\n"), std::string::npos) << text;
     std::filesystem::remove_all(dir);
@@ -368,7 +363,7 @@ TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
     // Copies `name` of `run` into `to` under run 0's pid, in its name and,
     // with `pidAt`, in its header.
     auto place = [&](const std::string& to, int run, const std::string& name, size_t pidAt) {
-        std::string bytes = slurp(fileOf(run, "trace-" + std::to_string(pids[run]) + name));
+        std::string bytes = readFile(fileOf(run, "trace-" + std::to_string(pids[run]) + name));
         if (pidAt != 0)
             memcpy(&bytes[pidAt], &pids[0], sizeof(uint32_t));
         std::ofstream(to + "/trace-" + a + name, std::ios::binary) << bytes;
@@ -408,7 +403,7 @@ TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
          true},
         {"NoStepFile", runZeroRings, {".steps: cannot open"}, true},
     };
-    const std::string savedRaw = slurp(fileOf(0, "saved.trace"));
+    const std::string savedRaw = readFile(fileOf(0, "saved.trace"));
     auto traceLineCount = [](const std::string& text) {
         const std::vector<std::string> lines = linesOf(text);
         return std::count_if(lines.begin(), lines.end(),
@@ -427,7 +422,7 @@ TEST(OtherRuns, AreNamedAndOneRunIsRecovered)
         ASSERT_EQ(recovery.processes.size(), 1u);
         const std::string& text = recovery.processes[0].text;
         if (!c.raw) {
-            EXPECT_EQ(text, slurp(fileOf(1, "saved.trace")));
+            EXPECT_EQ(text, readFile(fileOf(1, "saved.trace")));
             continue;
         }
         EXPECT_EQ(traceLineCount(text), traceLineCount(savedRaw));
@@ -486,7 +481,7 @@ TEST_P(FaultingHost, LeavesTheSavedTraceAndDiesByItsSignal)
     close(marks[0]);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam().signal) << status;
     EXPECT_EQ(handled, GetParam().hostHandler);
-    EXPECT_EQ(slurp(fatal), slurp(saved));
+    EXPECT_EQ(readFile(fatal), readFile(saved));
     std::filesystem::remove_all(dir);
 }
 

@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "apiSupport.h"
+#include "fileText.h"
 #include "traceRecovery.h"
 #if defined(__has_include) && __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
@@ -41,12 +42,6 @@ extern "C" const char* __asan_default_options()
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
 
 std::string freshDir(mode_t mode = 0700)
 {
@@ -121,7 +116,7 @@ TEST(FileFormat, IsPinned)
     api.initTraceBuffer(3, cs("pinned"), 16, true);
     api.captureFcFrame();
     const std::string prefix = dir + "/trace-" + std::to_string(getpid());
-    const std::string ring = slurp(prefix + "-3.ring"), steps = slurp(prefix + ".steps");
+    const std::string ring = readFile(prefix + "-3.ring"), steps = readFile(prefix + ".steps");
 
     ASSERT_EQ(ring.size(), 128u + 16 * 16 + strlen("pinned"));
     EXPECT_EQ(ring.substr(0, 8), "TRCRING1");
@@ -188,7 +183,7 @@ TEST(FileFormat, RunIdDiffersBetweenProcesses)
         });
         for (const auto& entry : fs::directory_iterator(dir))
             if (entry.path().extension() == ".ring") {
-                std::string ring = slurp(entry.path());
+                std::string ring = readFile(entry.path());
                 return uint64_t(u32(ring, 52)) << 32 | u32(ring, 56);
             }
         return uint64_t(0);
@@ -225,8 +220,8 @@ TEST(PlantedSymlinks, AreNeitherFollowedNorReused)
             return kept ? 0 : 3;
         });
         EXPECT_TRUE(exited(status)) << std::oct << mode << " status " << status;
-        EXPECT_EQ(slurp(victim), "precious") << std::oct << mode;
-        EXPECT_EQ(slurp(dir + "/fatal.trace"), "");
+        EXPECT_EQ(readFile(victim), "precious") << std::oct << mode;
+        EXPECT_EQ(readFile(dir + "/fatal.trace"), "");
         fs::remove_all(dir);
     }
 }
@@ -273,7 +268,7 @@ TEST(FatalSave, EmptiesThePreviousFileAtInstall)
         return traceSaveOnFatalSignal(&api, fatal.c_str());
     });
     EXPECT_TRUE(exited(status));
-    EXPECT_EQ(slurp(fatal), "");
+    EXPECT_EQ(readFile(fatal), "");
     EXPECT_TRUE(leftovers(dir).empty());
     fs::remove_all(dir);
 }
@@ -295,7 +290,7 @@ TEST(FatalSave, AfterTheApiIsDeletedSavesNothing)
         return 0;
     });
     EXPECT_TRUE(killedBy(status, SIGABRT)) << status;
-    EXPECT_EQ(slurp(fatal), "");
+    EXPECT_EQ(readFile(fatal), "");
     fs::remove_all(dir);
 }
 
@@ -393,7 +388,7 @@ TEST(FatalSave, StackOverflowIsSavedInAnyThreadThatAsked)
             return 3;
         });
         EXPECT_TRUE(killedBy(status, SIGSEGV)) << "in thread " << inThread << " status " << status;
-        EXPECT_EQ(slurp(fatal), slurp(saved)) << "in thread " << inThread;
+        EXPECT_EQ(readFile(fatal), readFile(saved)) << "in thread " << inThread;
         fs::remove_all(dir);
     }
 }

@@ -1,5 +1,7 @@
 #include "syslogDaemon.h"
 
+#include "fileText.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -114,8 +116,7 @@ SyslogDaemon::Lines SyslogDaemon::lines() const
 {
     // Only whole lines: the daemon may be writing the last one.
     Lines out;
-    std::ifstream in(dir_ + "/messages", std::ios::binary);
-    std::string text(std::istreambuf_iterator<char>(in), {});
+    std::string text = readFile(dir_ + "/messages");
     for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
          start = end + 1)
         out.push_back(text.substr(start, end - start));

@@ -31,6 +31,7 @@
 #endif
 
 #include "apiSupport.h"
+#include "fileText.h"
 #include "syslogDaemon.h"
 #include "traceSyslog.h"
 
@@ -51,7 +52,7 @@ struct Host {
         api.captureFcFrame();
         api.captureELS();
         auto* longFilter = new TraceFrameFilter();
-        longFilter->rule.offset_from = kHostsimMatchFc;
+        longFilter->rule.offset_from = TraceFrameFilter::kFcFrames;
         longFilter->rule.field_1 = {0xFF000000, 25, 0x06000000};
         for (int i = 0; i < 4; i++)
             longFilter->addStep(api.fcHeader_m);
@@ -369,8 +370,7 @@ TEST(SocketMirror, ReplayToolMirrorsTheSameLinesThroughTheSocket)
             60);
         SKIP_WITHOUT_NAMESPACE(status);
         ASSERT_EQ(status, 0) << flags[run];
-        std::ifstream in(err);
-        stderrText[run].assign(std::istreambuf_iterator<char>(in), {});
+        stderrText[run] = readFile(err);
         Lines all = settledLines(daemon);
         received[run].assign(all.begin() + before, all.end());
     }

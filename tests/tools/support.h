@@ -18,20 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "fileText.h"
+
 using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
-
-inline std::string readFile(const std::string& path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 inline bool contains(const std::string& text, const std::string& part)
 {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "byteOrder.h"
 #include "frameDecode.h"
 
 namespace replay {
@@ -12,33 +13,24 @@ namespace {
 
 constexpr size_t kMacBytes = 6;
 
-uint16_t bigEndian16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-uint32_t bigEndian32(const uint8_t* p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 }  // namespace
 
 bool parseCooked(const uint8_t* bytes, size_t length, int linkType, CookedFrame& cooked)
 {
     cooked = CookedFrame{};
     if (linkType == kLinkCooked && length >= kCookedHeaderBytes) {
-        cooked.packetType = static_cast<uint8_t>(bigEndian16(bytes));
-        cooked.addressBytes = static_cast<uint8_t>(std::min<uint16_t>(bigEndian16(bytes + 4), 8));
+        cooked.packetType = static_cast<uint8_t>(readBigEndian16(bytes));
+        cooked.addressBytes =
+            static_cast<uint8_t>(std::min<uint16_t>(readBigEndian16(bytes + 4), 8));
         memcpy(cooked.address, bytes + 6, 8);
-        cooked.protocol = bigEndian16(bytes + 14);
+        cooked.protocol = readBigEndian16(bytes + 14);
         cooked.payload = bytes + kCookedHeaderBytes;
         cooked.payloadBytes = length - kCookedHeaderBytes;
         return true;
     }
     if (linkType == kLinkCooked2 && length >= kCooked2HeaderBytes) {
-        cooked.protocol = bigEndian16(bytes);
-        cooked.interfaceIndex = bigEndian32(bytes + 4);
+        cooked.protocol = readBigEndian16(bytes);
+        cooked.interfaceIndex = readBigEndian32(bytes + 4);
         cooked.packetType = bytes[10];
         cooked.addressBytes = std::min<uint8_t>(bytes[11], 8);
         memcpy(cooked.address, bytes + 12, 8);

@@ -1,6 +1,7 @@
 #include "frameDecode.h"
 
 #include "frameParse.h"
+#include "byteOrder.h"
 
 namespace replay {
 namespace {
@@ -28,11 +29,6 @@ const EofCode kEofCodes[] = {
 
 constexpr size_t kDelimiterBytes = 4;
 constexpr size_t kDelimitedTrailerBytes = 8;  // CRC and EOF
-
-uint32_t bigEndian32(const uint8_t* p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 }  // namespace
 
@@ -102,7 +98,7 @@ DecodeStatus decodeFcSpan(const FcSpan& span, port_id_t port, HostsimSof sof, Ho
     raw.record[HOSTSIM_D_SOF] = sof;
     raw.record[HOSTSIM_D_EOF] = span.trailer ? eof : HOSTSIM_EOF_UNKNOWN;
     raw.record[HOSTSIM_D_HAS_CHECK] = span.trailer ? 1 : 0;
-    raw.record[HOSTSIM_D_CHECK_VALUE] = span.trailer ? bigEndian32(span.trailer) : 0;
+    raw.record[HOSTSIM_D_CHECK_VALUE] = span.trailer ? readBigEndian32(span.trailer) : 0;
     return DecodeStatus::Ok;
 }
 

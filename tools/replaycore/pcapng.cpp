@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "byteOrder.h"
+
 namespace replay {
 
 namespace {
@@ -21,7 +23,7 @@ constexpr int64_t kMaxSeconds = int64_t{1} << 40;
 
 uint32_t loadU32(const uint8_t* p, bool bigEndian)
 {
-    return bigEndian ? uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]
+    return bigEndian ? readBigEndian32(p)
                      : uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
 }
 

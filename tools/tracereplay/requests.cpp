@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "rawFrame.h"
+
 namespace replay {
 
 namespace {
@@ -66,11 +68,6 @@ namespace {
 
 constexpr uint32_t kMaxBufferId = 0x7FFFFFFF;
 
-bool isPowerOfTwo(uint32_t n)
-{
-    return n != 0 && (n & (n - 1)) == 0;
-}
-
 }  // namespace
 
 BufferRequest parseBufferRequest(const std::string& text)
@@ -87,7 +84,7 @@ BufferRequest parseBufferRequest(const std::string& text)
             request.name = value;
         } else if (key == "entries") {
             uint32_t entries = parseNumber(value, kMaxBufferEntries, "number of entries");
-            if (!isPowerOfTwo(entries))
+            if (!TraceBuffer::isRingSize(entries))
                 throw UsageError("number of entries '" + value + "' is not a power of two");
             request.entries = static_cast<int>(entries);
         } else if (key == "current" && value.empty()) {
@@ -141,13 +138,8 @@ std::vector<StepRequest> parseSteps(const std::string& text)
 
 namespace {
 
-constexpr uint32_t kMatchAny = 0;
-constexpr uint32_t kMatchFc = 1;
-constexpr uint32_t kMatchEthernet = 2;
-constexpr uint32_t kFcWord0 = 25;        // R_CTL | D_ID
-constexpr uint32_t kFcWord1 = 26;        // CS_CTL | S_ID
-constexpr uint32_t kFcWord2 = 27;        // TYPE | F_CTL
-constexpr uint32_t kEtherTypeWord = 13;  // the host descriptor's EtherType
+constexpr uint32_t kFcWord1 = TraceFrameFilter::kFirstWireWord + 1;  // CS_CTL | S_ID
+constexpr uint32_t kFcWord2 = TraceFrameFilter::kFirstWireWord + 2;  // TYPE | F_CTL
 constexpr uint32_t kAnyRejectReason = 0x100;
 
 // Adds a field test; tests of one word share a field.
@@ -167,7 +159,7 @@ void addField(RegisterFrameEntry& rule, uint32_t offset, uint32_t mask, uint32_t
 
 void requireKind(RegisterFrameEntry& rule, uint32_t kind, const std::string& key)
 {
-    if (rule.offset_from == kMatchAny)
+    if (rule.offset_from == TraceFrameFilter::kAnyFrame)
         rule.offset_from = kind;
     else if (rule.offset_from != kind)
         throw UsageError("'" + key + "' does not fit the frames this filter matches");
@@ -188,19 +180,20 @@ std::vector<StepRequest> defaultSteps(const std::string& match)
 void applyMatch(RegisterFrameEntry& rule, const std::string& match)
 {
     if (match == "any")
-        rule.offset_from = kMatchAny;
+        rule.offset_from = TraceFrameFilter::kAnyFrame;
     else if (match == "fc")
-        rule.offset_from = kMatchFc;
+        rule.offset_from = TraceFrameFilter::kFcFrames;
     else if (match == "eth")
-        rule.offset_from = kMatchEthernet;
+        rule.offset_from = TraceFrameFilter::kEthernetFrames;
     else if (match == "els") {
-        rule.offset_from = kMatchFc;
-        addField(rule, kFcWord0, 0xF0000000, 0x20000000);
+        rule.offset_from = TraceFrameFilter::kFcFrames;
+        addField(rule, TraceFrameFilter::kFirstWireWord, TraceFrameFilter::kElsRoutingMask,
+                 TraceFrameFilter::kElsRoutingValue);
     } else if (match == "fcp") {
-        rule.offset_from = kMatchFc;
+        rule.offset_from = TraceFrameFilter::kFcFrames;
         addField(rule, kFcWord2, 0xFF000000, 0x08000000);
     } else if (match == "rjt") {
-        rule.offset_from = kMatchFc;
+        rule.offset_from = TraceFrameFilter::kFcFrames;
         rule.only_rejects = 1;
     } else {
         throw UsageError("unknown match '" + match + "' (any, fc, eth, els, fcp, rjt)");
@@ -210,20 +203,22 @@ void applyMatch(RegisterFrameEntry& rule, const std::string& match)
 void applyField(RegisterFrameEntry& rule, const std::string& key, const std::string& value)
 {
     if (key == "rctl") {
-        requireKind(rule, kMatchFc, key);
-        addField(rule, kFcWord0, 0xFF000000, parseHex(value, 0xFF, "R_CTL") << 24);
+        requireKind(rule, TraceFrameFilter::kFcFrames, key);
+        addField(rule, TraceFrameFilter::kFirstWireWord, 0xFF000000,
+                 parseHex(value, 0xFF, "R_CTL") << 24);
     } else if (key == "did") {
-        requireKind(rule, kMatchFc, key);
-        addField(rule, kFcWord0, 0x00FFFFFF, parseHex(value, 0xFFFFFF, "D_ID"));
+        requireKind(rule, TraceFrameFilter::kFcFrames, key);
+        addField(rule, TraceFrameFilter::kFirstWireWord, 0x00FFFFFF,
+                 parseHex(value, 0xFFFFFF, "D_ID"));
     } else if (key == "sid") {
-        requireKind(rule, kMatchFc, key);
+        requireKind(rule, TraceFrameFilter::kFcFrames, key);
         addField(rule, kFcWord1, 0x00FFFFFF, parseHex(value, 0xFFFFFF, "S_ID"));
     } else if (key == "type") {
-        requireKind(rule, kMatchFc, key);
+        requireKind(rule, TraceFrameFilter::kFcFrames, key);
         addField(rule, kFcWord2, 0xFF000000, parseHex(value, 0xFF, "TYPE") << 24);
     } else if (key == "ethertype") {
-        requireKind(rule, kMatchEthernet, key);
-        addField(rule, kEtherTypeWord, 0xFFFF, parseHex(value, 0xFFFF, "EtherType"));
+        requireKind(rule, TraceFrameFilter::kEthernetFrames, key);
+        addField(rule, HOSTSIM_D_ETHERTYPE, 0xFFFF, parseHex(value, 0xFFFF, "EtherType"));
     } else if (key == "reason") {
         if (!rule.only_rejects)
             throw UsageError("reason= needs match=rjt");
