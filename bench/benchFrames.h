@@ -7,9 +7,9 @@
 #include "hostsim.h"
 
 struct BenchFrames {
-    HostFcFrame fcpCommand;   // R_CTL 06, FCP_CMND READ(10), 010200 -> 010300
-    HostFcFrame plogi;        // R_CTL 22, ELS PLOGI, 010200 -> fffffc
-    HostEthFrame ipv4Udp;     // 71 bytes, no VLAN tag, DNS query
+    HostFcFrame fcpCommand;  // R_CTL 06, FCP_CMND READ(10), 010200 -> 010300
+    HostFcFrame plogi;       // R_CTL 22, ELS PLOGI, 010200 -> fffffc
+    HostEthFrame ipv4Udp;    // 71 bytes, no VLAN tag, DNS query
 
     BenchFrames();
 };

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr int kRingEntries = 1024;   // 16 KiB of records, library and floor alike
+constexpr int kRingEntries = 1024;  // 16 KiB of records, library and floor alike
 
 // A TraceApi with one current buffer and the filters that `install` adds.
 template <class Install>
@@ -298,16 +298,13 @@ void registerAll()
         TraceApi& api = fcPresetApi();
         WorldWideName name = kEventName;
         uint16_t stepId = eventStep().stepId_m;
-        runLibrary(state, api, 2, [&] {
-            api.traceDeviceEvent(kEventAddress, name, kBenchPort, 0, stepId);
-        });
+        runLibrary(state, api, 2,
+                   [&] { api.traceDeviceEvent(kEventAddress, name, kBenchPort, 0, stepId); });
     });
     RegisterBenchmark("device_event/floor", [](State& state) {
         HandRing ring(kRingEntries);
         WorldWideName name = kEventName;
-        runFloor(state, 2, [&] {
-            return floorDeviceEvent(ring, kEventAddress, name, kBenchPort);
-        });
+        runFloor(state, 2, [&] { return floorDeviceEvent(ring, kEventAddress, name, kBenchPort); });
     });
 
     RegisterBenchmark("manual/lib", [](State& state) {
@@ -322,9 +319,7 @@ void registerAll()
     });
     RegisterBenchmark("manual/floor", [](State& state) {
         HandRing ring(kRingEntries);
-        runFloor(state, 3, [&] {
-            return floorManual(ring, kManualFirst, kManualSecond);
-        });
+        runFloor(state, 3, [&] { return floorManual(ring, kManualFirst, kManualSecond); });
     });
 
     RegisterBenchmark("fc_rx_persistent/lib", [](State& state) {

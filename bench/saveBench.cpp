@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kTotalRecords = 1000000;
-constexpr int kPairRecords = 5;   // an FC trace of 2 records, an Ethernet trace of 3
+constexpr int kPairRecords = 5;  // an FC trace of 2 records, an Ethernet trace of 3
 
 int ringSizeFor(int records)
 {
@@ -38,8 +38,7 @@ TraceFrameFilter* newestFilter(TraceApi& api)
 // Every buffer holds exactly its share of the records, none has wrapped.
 bool holdsShares(TraceApi& api, int share)
 {
-    for (Element<TraceBuffer>* e = api.traceBuffers_m.get_first(); e != nullptr;
-         e = e->get_next())
+    for (Element<TraceBuffer>* e = api.traceBuffers_m.get_first(); e != nullptr; e = e->get_next())
         if (e->item()->nextIndex != share || e->item()->wrapped)
             return false;
     return true;
@@ -109,29 +108,28 @@ void runOutput(benchmark::State& state, const char* what, int buffers, Write wri
     state.SetItemsProcessed(state.iterations() * kTotalRecords);
     state.SetBytesProcessed(state.iterations() * bytes);
     state.counters["file_bytes"] = static_cast<double>(bytes);
-    state.counters["wall_ms"] = benchmark::Counter(wall.count(), benchmark::Counter::kAvgIterations);
+    state.counters["wall_ms"] =
+        benchmark::Counter(wall.count(), benchmark::Counter::kAvgIterations);
 }
 
 void registerAll()
 {
     for (int buffers : {1, 8, 64}) {
         const std::string count = std::to_string(buffers);
-        benchmark::RegisterBenchmark(("save_" + count).c_str(),
-                                     [buffers](benchmark::State& state) {
-                                         runOutput(state, "save", buffers,
-                                                   [](TraceApi& api, char* path) {
-                                                       api.saveTrace(path);
-                                                   });
-                                     })
+        benchmark::RegisterBenchmark(
+            ("save_" + count).c_str(),
+            [buffers](benchmark::State& state) {
+                runOutput(state, "save", buffers,
+                          [](TraceApi& api, char* path) { api.saveTrace(path); });
+            })
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1);
-        benchmark::RegisterBenchmark(("dump_" + count).c_str(),
-                                     [buffers](benchmark::State& state) {
-                                         runOutput(state, "dump", buffers,
-                                                   [](TraceApi& api, char* path) {
-                                                       api.debugDump(path);
-                                                   });
-                                     })
+        benchmark::RegisterBenchmark(
+            ("dump_" + count).c_str(),
+            [buffers](benchmark::State& state) {
+                runOutput(state, "dump", buffers,
+                          [](TraceApi& api, char* path) { api.debugDump(path); });
+            })
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1);
     }

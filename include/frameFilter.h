@@ -1,6 +1,6 @@
 // TraceFrameFilter: which frames are traced, into which buffer, and by which
-// steps. The host's matching rule lies at the very start of the object, so
-// the filter's own address is the rule handed to the host matcher.
+// steps. The host's matching rule is the first member, so the rule's address
+// handed to the host matcher is the filter's own address.
 //
 // The filter owns its step list but not the steps in it: steps stay their
 // creators' and must outlive the filters that name them. Once handed to the
@@ -46,7 +46,7 @@ public:
     static constexpr uint32_t kElsRoutingMask = 0xF0000000;
     static constexpr uint32_t kElsRoutingValue = 0x20000000;
 
-    RegisterFrameEntry rule;   // must stay the first member
+    RegisterFrameEntry rule;   // first member: its address is the filter's
     int bufferId;              // 0: the trace API's current buffer; an id with
                                // no buffer makes matched frames go untraced
     TraceStepList stepList;

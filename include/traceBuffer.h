@@ -69,6 +69,19 @@ public:
     // unused slots included. A null stream writes nothing.
     void dump(FILE* stream);
 
+    // How many records getFreeEntry has handed out since the buffer was
+    // built, overwritten ones included (so more than numEntries once it
+    // wrapped): for tools that tell how much a ring lost and what size would
+    // have held it all. Counted by the lap, so it costs nothing per record.
+    uint64_t recordsHandedOut();
+
+    // Puts back a ring as another buffer of the same size left it (a ring
+    // file read by tracerecover): numEntries records copied in slot order,
+    // the position and the wrapped flag. records must be non-null and
+    // nextIndex a slot of the ring, otherwise the process stops. Counts as
+    // records handed out: nextIndex, plus one lap if the ring had wrapped.
+    void restore(const TraceEntry* records, int nextIndex, bool wrapped);
+
     // The size that dumps and saved files report: 16 bytes a record plus 24
     // for the buffer's own bookkeeping; the figure wraps for rings of 2^27
     // records or more.
@@ -80,6 +93,11 @@ public:
     int nextIndex;
     bool wrapped;
     TraceEntry* entries;
+
+    // Times nextIndex went from the last slot back to 0: recordsHandedOut
+    // without a count per record. Public only so that the object keeps a
+    // standard layout (the ring files give the offsets of its members).
+    uint64_t laps_m;
 
 private:
     // A buffer kept in a ring file, built inside the file's mapping: its
@@ -104,8 +122,10 @@ inline TraceEntry* TraceBuffer::getFreeEntry()
 {
     TraceEntry* entry = &entries[nextIndex];
     *entry = TraceEntry();
-    if (nextIndex >= numEntries - 1)
+    if (nextIndex >= numEntries - 1) {
         wrapped = true;
+        ++laps_m;
+    }
     int next = (nextIndex + 1) & (numEntries - 1);
     __asm__ __volatile__("" : "+r"(next) : "m"(*entry));
     nextIndex = next;

@@ -43,6 +43,9 @@
 #ifndef TRACELIB_INCLUDE_TRACERECOVERY_H
 #define TRACELIB_INCLUDE_TRACERECOVERY_H
 
+#include <stddef.h>
+#include <stdio.h>
+
 class TraceApi;
 
 // Returns 0, or an errno value (the directory is unusable or shared unsafely,
@@ -68,5 +71,16 @@ int traceSaveOnFatalSignal(TraceApi* api, const char* path);
 // other thread, made before or after, needs this call at its start to have
 // its stack overflows saved (its other faults are saved without it).
 int traceGiveThreadSignalStack();
+
+// For tracerecover, which puts a dead process's rings back into a TraceApi
+// of its own (TraceBuffer::restore) with steps described as the dead
+// process's were: writes to file the saved trace saveTrace would write,
+// with the dead process's filter section in place of api's own:
+// filterCount, then the filterTextLength bytes of filterText, the filters'
+// dump lines as they were written. Returns 0, EINVAL for a null api or file
+// (or a null text of non-zero length), or EIO when the stream reports a
+// write error; the caller opens and closes the stream.
+int traceWriteSavedTrace(TraceApi* api, FILE* file, unsigned int filterCount,
+                         const char* filterText, size_t filterTextLength);
 
 #endif

@@ -23,7 +23,7 @@ const unsigned int kBufferHeaderBytes = 24;
 
 TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
     : bufferId(id), bufferName(nullptr), numEntries(entryCount), nextIndex(0),
-      wrapped(false), entries(nullptr)
+      wrapped(false), entries(nullptr), laps_m(0)
 {
     // Every negative count fails the check; clamping it first keeps
     // numEntries - 1 from overflowing for the most negative int.
@@ -44,7 +44,7 @@ TraceBuffer::TraceBuffer(int id, char* name, int entryCount)
 
 TraceBuffer::TraceBuffer(int id, char* name, int entryCount, TraceEntry* records)
     : bufferId(id), bufferName(nullptr), numEntries(entryCount), nextIndex(0),
-      wrapped(false), entries(nullptr)
+      wrapped(false), entries(nullptr), laps_m(0)
 {
     TRACE_ASSERT((numEntries > 0) && !(numEntries & (numEntries - 1)));
     copyName(name);
@@ -108,6 +108,22 @@ TraceEntry* TraceBuffer::getNextEntry(int& cursor)
         return nullptr;
     cursor = cursor + 1;
     return &entries[cursor];
+}
+
+void TraceBuffer::restore(const TraceEntry* records, int position, bool hasWrapped)
+{
+    TRACE_ASSERT(records != nullptr);
+    TRACE_ASSERT(position >= 0 && position < numEntries);
+    for (int i = 0; i < numEntries; i++)
+        entries[i] = records[i];
+    nextIndex = position;
+    wrapped = hasWrapped;
+    laps_m = hasWrapped ? 1 : 0;
+}
+
+uint64_t TraceBuffer::recordsHandedOut()
+{
+    return laps_m * static_cast<uint64_t>(numEntries) + static_cast<uint64_t>(nextIndex);
 }
 
 int TraceBuffer::sizeBytes()

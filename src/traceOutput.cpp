@@ -9,6 +9,7 @@
 
 #include "outputWriters.h"
 #include "stepText.h"
+#include "traceRecovery.h"
 #include "traceAssert.h"
 
 namespace {
@@ -172,9 +173,14 @@ FILE* openOutput(char* path)
 
 // The filter count under the name each file gives them, then every filter,
 // newest first.
+void writeFilterCount(FILE* file, const char* heading, unsigned int count)
+{
+    fprintf(file, "%u %s defined:\n", count, heading);
+}
+
 void writeFilters(FILE* file, const char* heading, List<Element<TraceFrameFilter>>& filters)
 {
-    fprintf(file, "%d %s defined:\n", filters.size(), heading);
+    writeFilterCount(file, heading, filters.size());
     for (Element<TraceFrameFilter>* e = filters.get_first(); e != nullptr; e = e->get_next())
         e->item()->dump(file);
 }
@@ -184,16 +190,34 @@ void closeOutput(FILE* file, char* path)
     if (fclose(file) != 0)
         syslog(kFileErrorPriority, "problem closing %s errno %d", path, errno);
 }
-}
 
-void writeSavedTrace(TraceApi* api, FILE* file)
+// The saved trace after its filter section.
+void writeBufferSections(TraceApi* api, FILE* file)
 {
-    writeFilters(file, "TraceFrameFilters", *api->frameFilters_m);
     List<Element<TraceBuffer>>& buffers = api->traceBuffers_m;
     for (Element<TraceBuffer>* e = buffers.get_first(); e != nullptr; e = e->get_next())
         writeBufferSummary(file, e->item(), api->identifier_m->stepId_m);
     if (buffers.size() != 0)
         writeMergedTraces(file, buffers);
+}
+}
+
+void writeSavedTrace(TraceApi* api, FILE* file)
+{
+    writeFilters(file, "TraceFrameFilters", *api->frameFilters_m);
+    writeBufferSections(api, file);
+}
+
+int traceWriteSavedTrace(TraceApi* api, FILE* file, unsigned int filterCount,
+                         const char* filterText, size_t filterTextLength)
+{
+    if (api == nullptr || file == nullptr || (filterText == nullptr && filterTextLength != 0))
+        return EINVAL;
+    writeFilterCount(file, "TraceFrameFilters", filterCount);
+    if (filterTextLength != 0)
+        fwrite(filterText, 1, filterTextLength, file);
+    writeBufferSections(api, file);
+    return fflush(file) != 0 || ferror(file) ? EIO : 0;
 }
 
 void writeDebugDump(TraceApi* api, FILE* file)

@@ -54,6 +54,8 @@ public:
         size(capacity);
     }
 
+    // Out of range stops through abort() with no message by design: the
+    // library's only user, the step registry, never indexes past size_m.
     Element& operator[](int i)
     {
         if (static_cast<unsigned int>(i) >= size_m)
@@ -84,7 +86,7 @@ private:
     {
         Element* data = new (std::nothrow) Element[n]();
         if (data == nullptr)
-            TRACE_ASSERT(0);
+            TRACE_ASSERT_WHY(0, "no memory for the array's storage");
         return data;
     }
 

@@ -40,7 +40,7 @@ public:
     {
         // Destroying an element that is still linked would corrupt its list.
         if (prev_m != nullptr && next_m != nullptr)
-            TRACE_ASSERT(0);
+            TRACE_ASSERT_WHY(0, "a list element is destroyed while still linked");
         if (deleteItem_m && item_m != nullptr) {
             delete item_m;
             item_m = nullptr;

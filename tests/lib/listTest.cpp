@@ -152,7 +152,7 @@ TEST(ElementDeathTest, DestroyingALinkedElementStopsTheProcess)
     ItemList list;
     ItemElement* linked = owned(1);
     list.add(linked);
-    EXPECT_DEATH(delete linked, "Assertion `0' failed");
+    EXPECT_DEATH(delete linked, "destroyed while still linked.*Assertion `0' failed");
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 namespace {
 
 // The registry's dump with each describe line's source position left out:
-// "[src/traceStep.cpp.101:id 4 (1/0)(1/1)(1/2)]" reads "[id 4 (1/0)(1/1)(1/2)]",
-// whichever source file of the library writes it.
+// "[src/FILE.cpp.LINE:id 4 (1/0)(1/1)(1/2)]" reads "[id 4 (1/0)(1/1)(1/2)]",
+// whichever source file and line of the library writes it.
 std::string dump()
 {
     char text[1 << 16] = "";

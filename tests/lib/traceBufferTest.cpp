@@ -43,6 +43,25 @@ TEST(TraceBuffer, RingWalkAndCurrentEntryAfterEachNumberOfCalls)
         }
         EXPECT_EQ(ring(buffer), row.ring);
         EXPECT_EQ(buffer.wrapped, row.calls >= row.size);
+        EXPECT_EQ(buffer.recordsHandedOut(), uint64_t(row.calls));
+    }
+}
+
+// A restored ring reads and goes on as the ring it was copied from.
+TEST(TraceBuffer, RestoredRingWalksAndCountsAsTheOriginal)
+{
+    for (int calls : {0, 3, 4, 6}) {
+        SCOPED_TRACE(calls);
+        TraceBuffer original(1, nullptr, 4), restored(2, nullptr, 4);
+        for (int call = 0; call < calls; ++call)
+            original.getFreeEntry()->word1 = uint32_t(call + 1);
+        restored.restore(original.entries, original.nextIndex, original.wrapped);
+        EXPECT_EQ(ring(restored), ring(original));
+        EXPECT_EQ(restored.recordsHandedOut(), uint64_t(calls));  // within two laps: exact
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(restored.entries[i].word1, original.entries[i].word1);
+        EXPECT_EQ(restored.getFreeEntry() - restored.entries,
+                  original.getFreeEntry() - original.entries);
     }
 }
 

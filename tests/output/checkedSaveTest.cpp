@@ -13,6 +13,7 @@
 #include "apiSupport.h"
 #include "fileText.h"
 #include "traceFiles.h"
+#include "traceRecovery.h"
 
 namespace {
 
@@ -65,6 +66,28 @@ TEST_F(CheckedSave, WritesTheBytesOfTheUncheckedCalls)
     EXPECT_EQ(readFile(path("saved")), unchecked(&TraceApi::saveTrace));
     EXPECT_EQ(readFile(path("dump")), unchecked(&TraceApi::debugDump));
     EXPECT_EQ(filesInDir(), 2u);  // no temporary file left
+}
+
+// tracerecover's save: the filter section given as text, the rest the API's.
+TEST_F(CheckedSave, SavedTraceWithAnotherFilterSection)
+{
+    api.captureFcFrame();
+    const std::string filters =
+        streamText([this](FILE* f) { api.frameFilters_m->get_first()->item()->dump(f); });
+    const std::string saved = unchecked(&TraceApi::saveTrace);
+    EXPECT_EQ(streamText([this, &filters](FILE* f) {
+                  EXPECT_EQ(traceWriteSavedTrace(&api, f, 1, filters.data(), filters.size()), 0);
+              }),
+              saved);
+    const std::string other = streamText(
+        [this](FILE* f) { EXPECT_EQ(traceWriteSavedTrace(&api, f, 12, "a\nb\n", 4), 0); });
+    EXPECT_EQ(other, "12 TraceFrameFilters defined:\na\nb\n" +
+                         saved.substr(saved.find(filters) + filters.size()));
+    FILE* full = fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(traceWriteSavedTrace(&api, full, 0, nullptr, 0), EIO);
+    fclose(full);
+    EXPECT_EQ(traceWriteSavedTrace(&api, stdout, 0, nullptr, 1), EINVAL);
 }
 
 TEST_F(CheckedSave, FailuresAreTheirErrno)

@@ -34,6 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandLine{"UnknownOption", {"--bogus", "x"}, "unknown option --bogus"},
         BadCommandLine{"MissingValue", {"x", "-o"}, "needs a value"},
         BadCommandLine{"ValueNotTaken", {"--fc=1", "x"}, "takes no value"},
+        BadCommandLine{"QuietTakesNoValue", {"--quiet=yes", "x"}, "takes no value"},
+        BadCommandLine{"HelpTakesNoValue", {"--help=no"}, "takes no value"},
         BadCommandLine{"PortTooLarge", {"x@70000"}, "too large"},
         BadCommandLine{"BadPair", {"x@1.x"}, "bad port"},
         BadCommandLine{"Entries", {"--buffer", "id=1,entries=100", "x"}, "not a power of two"},
@@ -101,7 +103,8 @@ struct GoldenCase {
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 // The golden files were made by this tool from the samples; the capture
-// clock makes the replay deterministic, so they must match byte for byte.
+// clock makes the replay deterministic, so they must match byte for byte
+// but for the step descriptions' source lines.
 TEST_P(Golden, SavedFileIsTheGoldenFile)
 {
     ScratchDir dir;

@@ -105,8 +105,9 @@ inline std::vector<std::string> traceLines(const std::string& saved)
     return lines;
 }
 
-// Source line numbers of step descriptions ("src/x.cpp.101:") masked, so that
-// golden files survive the library's sources moving by a line.
+// Source line numbers of step descriptions ("src/x.cpp.114:" reads
+// "src/x.cpp.N:"), masked so that golden files survive the library's sources
+// moving by a line; the golden files hold them masked.
 inline std::string withoutSourceLines(const std::string& text)
 {
     return std::regex_replace(text, std::regex(R"((\.cpp)\.[0-9]+:)"), "$1.N:");

@@ -72,7 +72,7 @@ void putClassParameters(Bytes& out)
 
 }  // namespace
 
-Bytes fcFrame(const FcHeader& header, const Bytes& payload)
+Bytes fcWireFrame(const FcHeader& header, const Bytes& payload)
 {
     Bytes out;
     out.push_back(header.rCtl);
@@ -235,12 +235,12 @@ Bytes ethernetFrame(const Mac& dst, const Mac& src, const std::vector<VlanTag>& 
     return out;
 }
 
-Bytes fcoePayload(const Bytes& fcFrame)
+Bytes fcoePayload(const Bytes& fc)
 {
     Bytes out(13, 0);  // version 0 and reserved bits
     out.push_back(kFcoeSofI3);
-    append(out, fcFrame);
-    append(out, fcCrc(fcFrame));
+    append(out, fc);
+    append(out, fcCrc(fc));
     out.push_back(kFcoeEofT);
     out.resize(out.size() + 3, 0);
     return out;

@@ -92,7 +92,7 @@ constexpr uint32_t kFctlReply = 0x990000;
 constexpr uint32_t kFctlData = 0x880008;
 
 // Header followed by payload: the frame as link type FC_2 carries it.
-Bytes fcFrame(const FcHeader& header, const Bytes& payload);
+Bytes fcWireFrame(const FcHeader& header, const Bytes& payload);
 // SOFi3, frame, CRC, EOFt: the frame as FC_2_WITH_FRAME_DELIMS carries it.
 Bytes delimitedFcFrame(const Bytes& frame);
 // The frame's CRC-32 (the Ethernet polynomial) in the byte order it is sent.
@@ -128,7 +128,7 @@ Bytes ethernetFrame(const Mac& dst, const Mac& src, const std::vector<VlanTag>& 
                     uint16_t etherType, const Bytes& payload);
 
 // The FCoE payload around an FC frame: version 0, SOFi3, frame, CRC, EOFt.
-Bytes fcoePayload(const Bytes& fcFrame);
+Bytes fcoePayload(const Bytes& fc);
 
 // ARP request/reply and an ICMP echo inside IPv4.
 Bytes arpPayload(bool reply, const Mac& senderMac, uint32_t senderIp, const Mac& targetMac,

@@ -69,7 +69,7 @@ std::vector<FcEvent> fabricLogin()
     int64_t t = kStart;
     auto add = [&](int64_t gap, const FcHeader& header, const Bytes& payload, bool atTarget) {
         t += gap;
-        events.push_back({t, fcFrame(header, payload), atTarget});
+        events.push_back({t, fcWireFrame(header, payload), atTarget});
     };
     FcHeader flogi = request(kRctlElsRequest, kTypeEls, kFabricLogin, 0x000000, 0x0001);
     add(0, flogi, loginPayload(kElsFlogi, kHostPortName, kHostNodeName), false);
@@ -162,28 +162,29 @@ SampleFile ethernetPortFile()
     FcHeader flogi = request(kRctlElsRequest, kTypeEls, kFabricLogin, 0x000000, 0x0101);
     add(2000,
         ethernetFrame(fcf, enode, {fcoeVlan}, kEtherTypeFcoe,
-                      fcoePayload(fcFrame(flogi, loginPayload(kElsFlogi, 0x100000001BAABBCCULL,
-                                                              0x200000001BAABBCCULL)))));
+                      fcoePayload(fcWireFrame(flogi, loginPayload(kElsFlogi, 0x100000001BAABBCCULL,
+                                                                  0x200000001BAABBCCULL)))));
     FcHeader flogiAcc = elsReply(flogi, 0x1B01);
     flogiAcc.dId = kEnodeId;
     add(520, ethernetFrame(fabricAssigned, fcf, {fcoeVlan}, kEtherTypeFcoe,
-                           fcoePayload(fcFrame(
+                           fcoePayload(fcWireFrame(
                                flogiAcc, loginPayload(kElsLsAcc, kFabricPortName, kFabricName)))));
     FcHeader plogi = request(kRctlElsRequest, kTypeEls, kNameServer, kEnodeId, 0x0102);
-    add(900, ethernetFrame(fcf, fabricAssigned, {}, kEtherTypeFcoe,
-                           fcoePayload(fcFrame(plogi, loginPayload(kElsPlogi, 0x100000001BAABBCCULL,
-                                                                   0x200000001BAABBCCULL)))));
-    add(410,
-        ethernetFrame(fabricAssigned, fcf, {}, kEtherTypeFcoe,
-                      fcoePayload(fcFrame(elsReply(plogi, 0x1B02),
-                                          loginPayload(kElsLsAcc, kFabricPortName, kFabricName)))));
+    add(900,
+        ethernetFrame(fcf, fabricAssigned, {}, kEtherTypeFcoe,
+                      fcoePayload(fcWireFrame(plogi, loginPayload(kElsPlogi, 0x100000001BAABBCCULL,
+                                                                  0x200000001BAABBCCULL)))));
+    add(410, ethernetFrame(
+                 fabricAssigned, fcf, {}, kEtherTypeFcoe,
+                 fcoePayload(fcWireFrame(elsReply(plogi, 0x1B02),
+                                         loginPayload(kElsLsAcc, kFabricPortName, kFabricName)))));
     FcHeader read = request(kRctlFcpCommand, kTypeFcp, kTarget, kEnodeId, 0x0120);
     add(3300, ethernetFrame(fcf, fabricAssigned, {fcoeVlan}, kEtherTypeFcoe,
-                            fcoePayload(fcFrame(read, fcpReadCommand(1, 0x80, 1)))));
-    add(250, ethernetFrame(
-                 fabricAssigned, fcf, {fcoeVlan}, kEtherTypeFcoe,
-                 fcoePayload(fcFrame(reply(kRctlFcpResponse, kTypeFcp, read, 0x3301, kFctlReply),
-                                     fcpGoodResponse()))));
+                            fcoePayload(fcWireFrame(read, fcpReadCommand(1, 0x80, 1)))));
+    add(250, ethernetFrame(fabricAssigned, fcf, {fcoeVlan}, kEtherTypeFcoe,
+                           fcoePayload(fcWireFrame(
+                               reply(kRctlFcpResponse, kTypeFcp, read, 0x3301, kFctlReply),
+                               fcpGoodResponse()))));
     add(700, ethernetFrame(broadcast, server, {vlan100}, kEtherTypeArp,
                            arpPayload(false, server, serverIp, Mac{}, 0xC0A80A02)));
     return file;

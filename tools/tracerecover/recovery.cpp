@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <new>
@@ -16,6 +14,7 @@
 #include "liveRing.h"
 #include "ringFormat.h"
 #include "traceApi.h"
+#include "traceRecovery.h"
 
 namespace {
 
@@ -282,10 +281,9 @@ bool fill(TraceBuffer* buffer, RingImage& ring, LocalSteps& steps)
                 step = steps.cut(step);
         }
         entry.id = step->stepId_m;
-        buffer->entries[i] = entry;
+        ring.records[i] = entry;
     }
-    buffer->nextIndex = ring.nextIndex;
-    buffer->wrapped = ring.wrapped;
+    buffer->restore(ring.records.data(), ring.nextIndex, ring.wrapped);
     return cut >= 0;
 }
 
@@ -298,18 +296,20 @@ TraceBuffer* bufferWithId(TraceApi& api, int id)
     return nullptr;
 }
 
-std::string savedText(TraceApi& api)
+// The saved trace of the API's buffers under the dead process's filter
+// section (none without its step file); empty if it could not be written.
+std::string savedText(TraceApi& api, const StepTable* table)
 {
-    std::string path = (getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp");
-    path += "/tracerecover-XXXXXX";
-    int fd = mkstemp(path.data());
-    if (fd < 0)
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* stream = open_memstream(&data, &size);
+    if (stream == nullptr)
         return "";
-    close(fd);
-    api.saveTrace(path.data());
-    std::ifstream in(path, std::ios::binary);
-    std::string text(std::istreambuf_iterator<char>(in), {});
-    unlink(path.c_str());
+    const std::string filters = table ? table->filterText : "";
+    const int error = traceWriteSavedTrace(&api, stream, table ? table->filterCount : 0,
+                                           filters.data(), filters.size());
+    std::string text = fclose(stream) == 0 && error == 0 ? std::string(data, size) : "";
+    free(data);
     return text;
 }
 
@@ -393,15 +393,8 @@ RecoveredProcess recoverRun(const StepTable* table, std::vector<RingImage> rings
         api.initTraceBuffer(ring.bufferId, ring.name.data(), int(ring.records.size()), false);
         out.cutTraces += fill(bufferWithId(api, ring.bufferId), ring, steps) ? 1 : 0;
     }
-    // The filter section: this API has none, so its first line is the count
-    // line with 0, followed by the dead process's filters.
-    std::string text = savedText(api);
+    out.text = savedText(api, table);
     workshop.clear();
-    size_t firstLine = text.find('\n') + 1;
-    if (firstLine == 0)
-        return out;  // no file could be written
-    out.text = std::to_string(table ? table->filterCount : 0) + text.substr(1, firstLine - 1) +
-               (table ? table->filterText : "") + text.substr(firstLine);
     return out;
 }
 

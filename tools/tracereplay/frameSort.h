@@ -42,8 +42,6 @@ public:
     // false at the end or on a read error (then `error` is set).
     bool next(CapturedFrame& frame, std::string& error);
 
-    size_t spilledRuns() const { return runs_.size(); }
-
 private:
     struct Index {
         int64_t micros;

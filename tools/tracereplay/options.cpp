@@ -308,8 +308,10 @@ bool applyOption(Options& options, ArgumentCursor& cursor)
         cursor.noValue();
         options.localTime = true;
     } else if (name == "-q" || name == "--quiet") {
+        cursor.noValue();
         options.quiet = true;
     } else if (name == "-h" || name == "--help") {
+        cursor.noValue();
         options.help = true;
     } else if (name == "--version") {
         cursor.noValue();

@@ -64,6 +64,8 @@ public:
 
 private:
     static constexpr int kKinds = 6;
+    static_assert(kKinds == static_cast<int>(Problem::TimeRange) + 1,
+                  "one count for each Problem, TimeRange the last");
 
     std::vector<std::string> lines_;
     unsigned long counts_[kKinds] = {};

@@ -107,7 +107,7 @@ StepRequest parsePayloadStep(const std::string& text)
     std::vector<std::string> parts = splitText(text, ':');
     if (parts.size() < 2 || parts.size() > 4)
         throw UsageError("step '" + text + "' needs one to three word numbers (pld:0:1:2)");
-    StepRequest step{StepKind::FcPayload, {-1, -1, -1}};
+    StepRequest step{CaptureStep::FcPayload, {-1, -1, -1}};
     for (size_t i = 1; i < parts.size(); ++i)
         step.payloadWords[i - 1] =
             static_cast<int>(parseNumber(parts[i], kMaxPayloadWord, "payload word"));
@@ -121,13 +121,13 @@ std::vector<StepRequest> parseSteps(const std::string& text)
     std::vector<StepRequest> steps;
     for (const std::string& name : splitText(text, '+')) {
         if (name == "fchdr")
-            steps.push_back({StepKind::FcHeader, {}});
+            steps.push_back({CaptureStep::FcHeader, {}});
         else if (name == "els")
-            steps.push_back({StepKind::Els, {}});
+            steps.push_back({CaptureStep::Els, {}});
         else if (name == "ethmac")
-            steps.push_back({StepKind::EthMacs, {}});
+            steps.push_back({CaptureStep::EthMacs, {}});
         else if (name == "ethdata")
-            steps.push_back({StepKind::EthData, {}});
+            steps.push_back({CaptureStep::EthData, {}});
         else if (name.rfind("pld:", 0) == 0)
             steps.push_back(parsePayloadStep(name));
         else
@@ -169,12 +169,12 @@ void requireKind(RegisterFrameEntry& rule, uint32_t kind, const std::string& key
 std::vector<StepRequest> defaultSteps(const std::string& match)
 {
     if (match == "els")
-        return {{StepKind::FcHeader, {}}, {StepKind::Els, {}}};
+        return {{CaptureStep::FcHeader, {}}, {CaptureStep::Els, {}}};
     if (match == "eth")
-        return {{StepKind::EthMacs, {}}, {StepKind::EthData, {}}};
+        return {{CaptureStep::EthMacs, {}}, {CaptureStep::EthData, {}}};
     if (match == "any")
         throw UsageError("match=any needs steps=");
-    return {{StepKind::FcHeader, {}}};
+    return {{CaptureStep::FcHeader, {}}};
 }
 
 void applyMatch(RegisterFrameEntry& rule, const std::string& match)
@@ -265,15 +265,15 @@ void TraceSetup::addBuffers(TraceApi& api, const std::vector<BufferRequest>& buf
 TraceStep* TraceSetup::stepFor(TraceApi& api, const StepRequest& request)
 {
     switch (request.kind) {
-        case StepKind::FcHeader:
+        case CaptureStep::FcHeader:
             return api.fcHeader_m;
-        case StepKind::Els:
+        case CaptureStep::Els:
             return api.els_m;
-        case StepKind::EthMacs:
+        case CaptureStep::EthMacs:
             return api.ethDmacSmac_m;
-        case StepKind::EthData:
+        case CaptureStep::EthData:
             return api.ethData_m;
-        case StepKind::FcPayload:
+        case CaptureStep::FcPayload:
             break;
     }
     const int* words = request.payloadWords;

@@ -44,10 +44,10 @@ struct BufferRequest {
     bool current = false;
 };
 
-enum class StepKind { FcHeader, Els, EthMacs, EthData, FcPayload };
+enum class CaptureStep { FcHeader, Els, EthMacs, EthData, FcPayload };
 
 struct StepRequest {
-    StepKind kind = StepKind::FcHeader;
+    CaptureStep kind = CaptureStep::FcHeader;
     int payloadWords[3] = {-1, -1, -1};  // FcPayload: word indexes, -1 unused
 };
 

@@ -182,7 +182,7 @@ private:
     std::vector<std::string> created_;
 };
 
-// Counts the records each buffer takes, frame by frame, so that a buffer
+// Counts the records each buffer takes during the replay, so that a buffer
 // that wrapped can say how much it lost and what size would have held it.
 class WrapWatch {
 public:
@@ -190,27 +190,18 @@ public:
     {
         for (const BufferRequest& request : buffers)
             if (TraceBuffer* buffer = api.findBuffer(request.id))
-                watched_.push_back({buffer, buffer->nextIndex, 0});
-    }
-
-    void frameDone()
-    {
-        for (Watched& w : watched_) {
-            const int next = w.buffer->nextIndex;
-            w.records += static_cast<unsigned>(next - w.last) &
-                         static_cast<unsigned>(w.buffer->numEntries - 1);
-            w.last = next;
-        }
+                watched_.push_back({buffer, buffer->recordsHandedOut()});
     }
 
     void report(Report& report) const
     {
         for (const Watched& w : watched_) {
             const uint64_t entries = static_cast<uint64_t>(w.buffer->numEntries);
-            if (w.records <= entries)
+            const uint64_t records = w.buffer->recordsHandedOut() - w.before;
+            if (records <= entries)
                 continue;
             uint64_t fits = entries;
-            while (fits < w.records)
+            while (fits < records)
                 fits *= 2;
             std::string id = std::to_string(w.buffer->bufferId);
             std::string advice = fits <= kMaxBufferEntries
@@ -218,16 +209,15 @@ public:
                                            " would hold them all"
                                      : "more than the largest buffer holds";
             report.note("buffer " + id + " (" + w.buffer->bufferName +
-                        ") wrapped: " + std::to_string(w.records - entries) + " of " +
-                        std::to_string(w.records) + " records overwritten; " + advice);
+                        ") wrapped: " + std::to_string(records - entries) + " of " +
+                        std::to_string(records) + " records overwritten; " + advice);
         }
     }
 
 private:
     struct Watched {
         TraceBuffer* buffer;
-        int last;
-        uint64_t records;
+        uint64_t before;  // records handed out before the replay
     };
     std::vector<Watched> watched_;
 };
@@ -268,7 +258,7 @@ bool setClock(int64_t micros)
 // useCaptureTime: the library reads each frame's capture time as the time
 // of day; otherwise it reads the real time.
 ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool useCaptureTime,
-                          unsigned long count, Report& report, Progress& progress, WrapWatch& wraps)
+                          unsigned long count, Report& report, Progress& progress)
 {
     ReplayCounts counts;
     CapturedFrame frame;
@@ -279,7 +269,6 @@ ReplayCounts replayFrames(CaptureMerge& merge, FrameReplayer& replayer, bool use
             report.countOnly(Problem::TimeRange);
         DecodeStatus status = replayer.replay(frame.bytes, frame.length, frame.wireLength,
                                               frame.linkType, frame.port);
-        wraps.frameDone();
         if (status != DecodeStatus::Ok) {
             ++counts.skipped;
             report.frame(Problem::Skipped, *path, frame.number, whyNotTraced(frame, status));
@@ -372,8 +361,8 @@ int runReplay(const Options& options)
         FrameReplayer replayer(api, options.local);
         WrapWatch wraps(api, options.buffers);
         Progress progress(!options.quiet);
-        ReplayCounts counts = replayFrames(merge, replayer, !options.wallClock, options.frameCount,
-                                           report, progress, wraps);
+        ReplayCounts counts =
+            replayFrames(merge, replayer, !options.wallClock, options.frameCount, report, progress);
         if (!merge.filterProblem().empty()) {
             report.note(merge.filterProblem() + ": nothing written");
             report.print();
