@@ -379,11 +379,16 @@ TEST_F(FollowTest, SnapshotOfARunningHostIsWellFormed)
                                  api.initTraceBuffer(2, cs("beta"), 16, false);
                              },
                              [](TraceApi& api) {
+                                 // Thousands of traces a second, yet slow enough
+                                 // that a reader under valgrind copies the
+                                 // 16-record ring before the host laps it.
+                                 const struct timespec pause = {0, 100 * 1000};
                                  for (uint32_t i = 0;; i++) {
                                      ScriptedHost::event(api, i & 0xffffff, 1 + int(i % 3 == 0));
                                      api.beginTrace();
                                      api.addToTrace(api.els_m, 0x03000000, i, 0);
                                      api.endTrace();
+                                     nanosleep(&pause, nullptr);
                                  }
                              }});
     ASSERT_TRUE(host.run(0));
