@@ -1,104 +1,7 @@
 #include "followSteps.h"
 
-#include <stdio.h>
-
-#include <algorithm>
-#include <string>
-
-#include "recovery.h"
+#include "recoveredSteps.h"
 #include "ringFormat.h"
-
-namespace {
-
-// A step the host defined, or one the step file does not know: its words as
-// they are.
-class RawWordsStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
-                 entry->word3);
-    }
-};
-
-// Stands in for a step the process had destroyed. The saved file writes such
-// a record as one line of its own; the record arrives here with the original
-// id in word3 and the end mark set, so that TraceStep::write ends the line
-// and the saver adds no blank.
-class MissingStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        snprintf(text, size_t(std::max(size, 0)), "NULL trace step id %u", entry->word3);
-    }
-};
-
-char* ownedText(const std::string& text)
-{
-    if (text.empty())
-        return nullptr;
-    char* copy = new char[text.size() + 1];
-    text.copy(copy, text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
-std::string textOf(const char* text)
-{
-    return text != nullptr ? text : "";
-}
-
-// The last record written of a trace cut short: its own step's text, then
-// the cut mark; the record carries the end mark, so the line ends.
-class CutStep : public TraceStep {
-public:
-    explicit CutStep(TraceStep* recorded) : recorded_(recorded)
-    {
-        prefix_m = ownedText(textOf(recorded->prefix_m));
-        postfix_m = ownedText(textOf(recorded->postfix_m) + kCutMark);
-    }
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        recorded_->format(entry, text, size);
-    }
-
-private:
-    TraceStep* recorded_;
-};
-
-std::unique_ptr<TraceStep> newStep(const StepInfo& info)
-{
-    switch (info.kind) {
-        case kStepIdentifier:
-            return std::make_unique<TraceIdentifier>();
-        case kStepFcHeader:
-            return std::make_unique<TraceFcHeader>();
-        case kStepFcPayload:
-            return std::make_unique<TraceFcPayload>(-1, -1, -1);
-        case kStepEls:
-            return std::make_unique<TraceEls>();
-        case kStepEthDmacSmac:
-            return std::make_unique<TraceEthDmacSmac>();
-        case kStepEthData:
-            return std::make_unique<TraceEthData>();
-        case kStepDeviceEvent:
-            return std::make_unique<TraceDeviceEvent>();
-        default:
-            return std::make_unique<RawWordsStep>();
-    }
-}
-
-void describeLike(TraceStep* step, const StepInfo& info)
-{
-    for (int w = 0; w < 3; w++)
-        step->payload_m[w] = {info.valid[w], info.index[w]};
-    delete[] step->prefix_m;
-    delete[] step->postfix_m;
-    step->prefix_m = ownedText(info.prefix);
-    step->postfix_m = ownedText(info.postfix);
-}
-
-}  // namespace
 
 FollowSteps::FollowSteps(TraceApi& api, const StepTable* table)
     : api_(api), raw_(std::make_unique<RawWordsStep>()), missing_(std::make_unique<MissingStep>())
@@ -116,7 +19,7 @@ void FollowSteps::describe(const StepTable& table)
         if (made == made_.end() || made->second.second != info.kind) {
             TraceStep* step = api_.identifier_m;
             if (info.id != table.identifierId || info.kind != kStepIdentifier)
-                step = owned_.emplace_back(newStep(info)).get();
+                step = owned_.emplace_back(newRecoveredStep(info.kind)).get();
             made = made_.insert_or_assign(info.id, std::make_pair(step, info.kind)).first;
         }
         describeLike(made->second.first, info);
@@ -143,8 +46,11 @@ TraceStep* FollowSteps::stepFor(uint16_t id)
 TraceStep* FollowSteps::cut(TraceStep* recorded)
 {
     TraceStep*& step = cuts_[recorded];
-    if (step == nullptr)
-        step = owned_.emplace_back(std::make_unique<CutStep>(recorded)).get();
+    if (step == nullptr) {
+        auto made = std::make_unique<CutStep>();
+        made->cut(recorded);
+        step = owned_.emplace_back(std::move(made)).get();
+    }
     return step;
 }
 

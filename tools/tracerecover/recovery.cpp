@@ -12,104 +12,12 @@
 #include <new>
 
 #include "liveRing.h"
+#include "recoveredSteps.h"
 #include "ringFormat.h"
 #include "traceApi.h"
 #include "traceRecovery.h"
 
 namespace {
-
-// A step the host defined, or one the step file does not know: its words as
-// they are.
-class RawWordsStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        snprintf(text, size_t(std::max(size, 0)), "%8.8x %8.8x %8.8x", entry->word1, entry->word2,
-                 entry->word3);
-    }
-};
-
-// Stands in for a step the dead process had destroyed. The saved file writes
-// such a record as one line of its own; the record arrives here with the
-// original id in word3 and the end mark set, so that TraceStep::write ends
-// the line and the saver adds no blank.
-class MissingStep : public TraceStep {
-public:
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        snprintf(text, size_t(std::max(size, 0)), "NULL trace step id %u", entry->word3);
-    }
-};
-
-char* ownedText(const std::string& text)
-{
-    if (text.empty())
-        return nullptr;
-    char* copy = new char[text.size() + 1];
-    text.copy(copy, text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
-std::string textOf(const char* text)
-{
-    return text != nullptr ? text : "";
-}
-
-void replaceTexts(TraceStep* step, const std::string& prefix, const std::string& postfix)
-{
-    delete[] step->prefix_m;
-    delete[] step->postfix_m;
-    step->prefix_m = ownedText(prefix);
-    step->postfix_m = ownedText(postfix);
-}
-
-// The last record written of a trace the death cut short: its own step's
-// text, then the cut mark; the record carries the end mark, so the line ends.
-class CutStep : public TraceStep {
-public:
-    void cut(TraceStep* recorded)
-    {
-        recorded_ = recorded;
-        replaceTexts(this, textOf(recorded->prefix_m), textOf(recorded->postfix_m) + kCutMark);
-    }
-    void format(TraceEntry* entry, char* text, int size) override
-    {
-        recorded_->format(entry, text, size);
-    }
-
-private:
-    TraceStep* recorded_ = nullptr;
-};
-
-std::unique_ptr<TraceStep> newStep(uint8_t kind)
-{
-    switch (kind) {
-        case kStepIdentifier:
-            return std::make_unique<TraceIdentifier>();
-        case kStepFcHeader:
-            return std::make_unique<TraceFcHeader>();
-        case kStepFcPayload:
-            return std::make_unique<TraceFcPayload>(-1, -1, -1);
-        case kStepEls:
-            return std::make_unique<TraceEls>();
-        case kStepEthDmacSmac:
-            return std::make_unique<TraceEthDmacSmac>();
-        case kStepEthData:
-            return std::make_unique<TraceEthData>();
-        case kStepDeviceEvent:
-            return std::make_unique<TraceDeviceEvent>();
-        default:
-            return std::make_unique<RawWordsStep>();
-    }
-}
-
-void describeLike(TraceStep* step, const StepInfo& info)
-{
-    for (int w = 0; w < 3; w++)
-        step->payload_m[w] = {info.valid[w], info.index[w]};
-    replaceTexts(step, info.prefix, info.postfix);
-}
 
 // A flag bit the library never sets: the opening record of a trace cut
 // right after it.
@@ -149,7 +57,7 @@ public:
     {
         auto& [steps, used] = byKind_[kind];
         if (used == steps.size())
-            steps.push_back(newStep(kind));
+            steps.push_back(newRecoveredStep(kind));
         return steps[used++].get();
     }
     TraceStep* takeCut(TraceStep* recorded)
