@@ -28,15 +28,6 @@ namespace {
 constexpr int32_t T0 = 1700000000;
 const WorldWideName kName(0x10000005, 0x1e123456);
 
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The trace lines of a saved trace file: those after the buffer summaries.
 std::vector<std::string> traceLines(const std::string& saved)
 {

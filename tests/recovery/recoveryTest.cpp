@@ -245,15 +245,6 @@ TEST(DamagedFiles, AreReportedAndTheOthersRecovered)
     std::filesystem::remove_all(dir);
 }
 
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 bool endsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() &&
